@@ -1,0 +1,144 @@
+// The one place where exiv2 is called. Its exceptions stop here.
+#include "platform/host/gps_metadata.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <mutex>
+#include <new>
+
+// exiv2 0.27 hands out std::auto_ptr, which C++17 marks deprecated.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+
+namespace host {
+
+namespace {
+
+void ConfigureExiv2Once() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::enableBMFF(true);  // HEIC and AVIF read as nothing without it
+        Exiv2::XmpParser::initialize();
+    });
+}
+
+// Appends each rational as one double; false on a zero denominator.
+template <typename Rational>
+bool AppendRationals(const std::vector<Rational>& rationals, std::vector<double>* parts) {
+    for (const Rational& rational : rationals) {
+        if (rational.second == 0) return false;
+        parts->push_back(static_cast<double>(rational.first) / rational.second);
+    }
+    return true;
+}
+
+// Unsigned rationals are read as such: toRational() would turn numerators
+// above 2^31 negative.
+bool ExifParts(const Exiv2::Value& value, std::vector<double>* parts) {
+    if (const auto* unsignedValue = dynamic_cast<const Exiv2::URationalValue*>(&value)) {
+        return AppendRationals(unsignedValue->value_, parts) && !parts->empty();
+    }
+    if (const auto* signedValue = dynamic_cast<const Exiv2::RationalValue*>(&value)) {
+        return AppendRationals(signedValue->value_, parts) && !parts->empty();
+    }
+    return false;
+}
+
+std::string AsciiText(const Exiv2::Value& value) {
+    std::string text = value.toString();
+    const std::size_t end = text.find('\0');
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+Exiv2::ExifData::const_iterator Find(const Exiv2::ExifData& exif, const std::string& key) {
+    return exif.findKey(Exiv2::ExifKey(key));
+}
+
+Exiv2::XmpData::const_iterator Find(const Exiv2::XmpData& xmp, const std::string& key) {
+    return xmp.findKey(Exiv2::XmpKey(key));
+}
+
+// axis is "Latitude" or "Longitude".
+GpsCoordinateData ReadCoordinate(const Exiv2::ExifData& exif, const Exiv2::XmpData& xmp,
+                                 const std::string& axis) {
+    GpsCoordinateData coordinate;
+    const auto value = Find(exif, "Exif.GPSInfo.GPS" + axis);
+    const auto reference = Find(exif, "Exif.GPSInfo.GPS" + axis + "Ref");
+    if (reference != exif.end()) coordinate.reference = AsciiText(reference->value());
+    if (value != exif.end() && ExifParts(value->value(), &coordinate.parts)) {
+        coordinate.present = true;
+        return coordinate;
+    }
+    coordinate.parts.clear();
+
+    const auto xmpValue = Find(xmp, "Xmp.exif.GPS" + axis);
+    if (xmpValue != xmp.end()) {
+        GpsCoordinateData fromXmp;
+        if (ParseXmpCoordinate(xmpValue->toString(), &fromXmp)) return fromXmp;
+    }
+    return coordinate;
+}
+
+// Reads a plain decimal number (digits, at most one point); nothing else.
+bool ParseDecimal(const char* first, const char* last, double* number) {
+    if (first == last) return false;
+    for (const char* c = first; c != last; ++c) {
+        if ((*c < '0' || *c > '9') && *c != '.') return false;
+    }
+    const auto result = std::from_chars(first, last, *number, std::chars_format::fixed);
+    return result.ec == std::errc() && result.ptr == last && std::isfinite(*number);
+}
+
+}  // namespace
+
+bool ParseXmpCoordinate(const std::string& text, GpsCoordinateData* coordinate) {
+    if (text.size() < 2) return false;
+    const char letter = text.back();
+    if (letter != 'N' && letter != 'S' && letter != 'E' && letter != 'W') return false;
+
+    std::vector<double> parts;
+    const char* first = text.data();
+    const char* const end = text.data() + text.size() - 1;
+    while (true) {
+        const char* comma = std::find(first, end, ',');
+        double number = 0.0;
+        if (!ParseDecimal(first, comma, &number)) return false;
+        parts.push_back(number);
+        if (comma == end) break;
+        first = comma + 1;
+    }
+    // "DDD,MM,SSk" or "DDD,MM.mmk"
+    if (parts.size() != 2 && parts.size() != 3) return false;
+    coordinate->present = true;
+    coordinate->parts = std::move(parts);
+    coordinate->reference = std::string(1, letter);
+    return true;
+}
+
+HRESULT ReadGpsMetadata(const std::string& path, GpsMetadata* metadata) {
+    try {
+        ConfigureExiv2Once();
+        // A FileIo of our own: handing exiv2 the path would let it fetch
+        // names that look like web addresses over the network.
+        Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(path));
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
+        if (image.get() == nullptr) return E_FAIL;
+        image->readMetadata();
+        metadata->latitude = ReadCoordinate(image->exifData(), image->xmpData(), "Latitude");
+        metadata->longitude = ReadCoordinate(image->exifData(), image->xmpData(), "Longitude");
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const std::exception&) {  // Exiv2::AnyError included
+        return E_FAIL;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+}  // namespace host
+
+#pragma GCC diagnostic pop

@@ -1,0 +1,162 @@
+#include "latebind/late_bound_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/host/host_controls.h"
+
+namespace {
+
+const std::vector<std::string> kShellLookups = {"SHCreateShellItem",
+                                                "SHCreateItemFromIDList",
+                                                "SHCreateShellItemArray",
+                                                "SHCreateShellItemArrayFromIDLists",
+                                                "SHCreateItemFromParsingName",
+                                                "SHParseDisplayName",
+                                                "SHGetIDListFromObject",
+                                                "#83",
+                                                "SHMultiFileProperties",
+                                                "SHCreateDataObject",
+                                                "#701",
+                                                "SHOpenFolderAndSelectItems",
+                                                "SHGetPathFromIDListEx"};
+const std::vector<std::string> kPropsysLookups = {
+    "PropVariantToString",      "PropVariantCompareEx",     "PropVariantChangeType",
+    "PSGetPropertySystem",      "PSGetPropertyDescription", "PSGetPropertyDescriptionByName",
+    "PSGetPropertyKeyFromName", "PSGetNameFromPropertyKey", "PSCreateMemoryPropertyStore",
+    "PSGetItemPropertyHandler", "PropVariantToVariant",     "VariantToPropVariant"};
+
+std::vector<FARPROC> ShellEntries() {
+    const ShellFunctions& f = LateBoundTable.shell;
+    return {f.SHCreateShellItem,
+            f.SHCreateItemFromIDList,
+            f.SHCreateShellItemArray,
+            f.SHCreateShellItemArrayFromIDLists,
+            reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f.SHCreateItemFromParsingName)),
+            f.SHParseDisplayName,
+            f.SHGetIDListFromObject,
+            f.Ordinal83,
+            f.SHMultiFileProperties,
+            f.SHCreateDataObject,
+            f.Ordinal701,
+            f.SHOpenFolderAndSelectItems,
+            f.SHGetPathFromIDListEx};
+}
+
+std::vector<FARPROC> PropsysEntries() {
+    const PropsysFunctions& f = LateBoundTable.propsys;
+    return {
+        f.PropVariantToString,      f.PropVariantCompareEx,     f.PropVariantChangeType,
+        f.PSGetPropertySystem,      f.PSGetPropertyDescription, f.PSGetPropertyDescriptionByName,
+        f.PSGetPropertyKeyFromName, f.PSGetNameFromPropertyKey, f.PSCreateMemoryPropertyStore,
+        f.PSGetItemPropertyHandler, f.PropVariantToVariant,     f.VariantToPropVariant};
+}
+
+int CountEmpty(const std::vector<FARPROC>& entries) {
+    int empty = 0;
+    for (FARPROC entry : entries) empty += entry == nullptr;
+    return empty;
+}
+
+class LateBoundTableTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        LateBoundTable = {};
+        host::RestoreModules();
+        host::ResetRecords();
+    }
+};
+
+TEST_F(LateBoundTableTest, BindsBothGroupsInTheirLookupOrder) {
+    EXPECT_TRUE(BindShellFunctions());
+    EXPECT_EQ(LateBoundTable.shell.state, BindState::Bound);
+    EXPECT_EQ(LateBoundTable.propsys.state, BindState::Bound);
+    EXPECT_EQ(CountEmpty(ShellEntries()), 0);
+    EXPECT_EQ(CountEmpty(PropsysEntries()), 0);
+
+    std::vector<std::string> expected = kShellLookups;
+    expected.insert(expected.end(), kPropsysLookups.begin(), kPropsysLookups.end());
+    EXPECT_EQ(host::Records().lookups, expected);
+}
+
+TEST_F(LateBoundTableTest, SecondCallsAnswerFromTheStateWithoutLookingAnythingUp) {
+    ASSERT_TRUE(BindShellFunctions());
+    host::ResetRecords();
+    host::RemoveModule(L"shell32.dll");  // would change the answer if looked up again
+    host::RemoveModule(L"Propsys.dll");
+
+    EXPECT_TRUE(BindShellFunctions());
+    EXPECT_TRUE(BindPropsysFunctions());
+    EXPECT_TRUE(host::Records().lookups.empty());
+    EXPECT_EQ(host::Records().getModuleHandleCalls + host::Records().loadLibraryCalls, 0);
+}
+
+TEST_F(LateBoundTableTest, PropsysBoundFirstIsNotBoundAgainByTheShellBind) {
+    ASSERT_TRUE(BindPropsysFunctions());
+    host::ResetRecords();
+    EXPECT_TRUE(BindShellFunctions());
+    EXPECT_EQ(host::Records().lookups, kShellLookups);
+}
+
+TEST_F(LateBoundTableTest, FindsLoadedLibrariesAndLoadsOnlyTheMissingOne) {
+    BindShellFunctions();
+    // shell32 is in the process already; Propsys has to be loaded.
+    EXPECT_EQ(host::Records().getModuleHandleCalls, 2);
+    EXPECT_EQ(host::Records().loadLibraryCalls, 1);
+}
+
+TEST_F(LateBoundTableTest, MissingPropsysFailsAndTakesTheOneFunctionFromOle32) {
+    host::RemoveModule(L"Propsys.dll");
+    EXPECT_TRUE(BindShellFunctions());
+    EXPECT_FALSE(BindPropsysFunctions());
+    EXPECT_EQ(LateBoundTable.propsys.state, BindState::Failed);
+    EXPECT_NE(LateBoundTable.propsys.PropVariantChangeType, nullptr);
+    EXPECT_EQ(CountEmpty(PropsysEntries()), 11);
+}
+
+TEST_F(LateBoundTableTest, MissingPropsysDoesNotLoadOle32ForTheFallback) {
+    host::RemoveModule(L"Propsys.dll");
+    host::RemoveModule(L"ole32.dll");
+    EXPECT_FALSE(BindPropsysFunctions());
+    EXPECT_EQ(CountEmpty(PropsysEntries()), 12);
+    EXPECT_EQ(host::Records().loadLibraryCalls, 1);  // Propsys only
+}
+
+TEST_F(LateBoundTableTest, MissingShellLibraryLeavesEveryShellEntryEmpty) {
+    host::RemoveModule(L"shell32.dll");
+    EXPECT_FALSE(BindShellFunctions());
+    EXPECT_EQ(LateBoundTable.shell.state, BindState::Failed);
+    EXPECT_EQ(CountEmpty(ShellEntries()), 13);
+    EXPECT_EQ(LateBoundTable.propsys.state, BindState::Bound);
+}
+
+TEST_F(LateBoundTableTest, MissingPropsysExportStillBindsTheGroup) {
+    host::RemoveExport(L"Propsys.dll", "PSGetPropertySystem");
+    EXPECT_TRUE(BindPropsysFunctions());
+    EXPECT_EQ(LateBoundTable.propsys.PSGetPropertySystem, nullptr);
+    EXPECT_EQ(CountEmpty(PropsysEntries()), 1);
+}
+
+class MissingShellExportTest : public testing::TestWithParam<int> {};
+
+TEST_P(MissingShellExportTest, FailsTheShellGroupButKeepsTheRest) {
+    LateBoundTable = {};
+    host::RestoreModules();
+    const std::string& name = kShellLookups[GetParam()];
+    const LPCSTR missing =
+        name[0] == '#' ? MAKEINTRESOURCEA(std::stoi(name.substr(1))) : name.c_str();
+    host::RemoveExport(L"SHELL32.DLL", missing);
+
+    EXPECT_FALSE(BindShellFunctions());
+    EXPECT_EQ(LateBoundTable.shell.state, BindState::Failed);
+    const std::vector<FARPROC> entries = ShellEntries();
+    EXPECT_EQ(entries[GetParam()], nullptr);
+    EXPECT_EQ(CountEmpty(entries), 1);
+    EXPECT_EQ(LateBoundTable.propsys.state, BindState::Bound);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachExport, MissingShellExportTest, testing::Range(0, 13));
+
+}  // namespace

@@ -303,7 +303,7 @@ make_prefix() {
     if [ -e "$WINEPREFIX/system.reg" ] && ! grep -q '^#arch=win32' "$WINEPREFIX/system.reg"; then
         die "$WINEPREFIX exists but is not a 32-bit prefix; remove it or set PHOTOMAP_WINEPREFIX"
     fi
-    log "creating Wine prefix $WINEPREFIX (slow under emulation)"
+    log "creating Wine prefix $WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
     wineboot -i
     # Windows exist without a display; no crash dialog that would wait for a

@@ -8,8 +8,10 @@
 #   - a 32-bit Wine prefix using the null graphics driver.
 # Safe to run again: steps already done are skipped.
 #
-# Must run as root for the install steps. Environment: see scripts/wine-env.sh
-# (PHOTOMAP_WINEPREFIX selects the prefix).
+# Must run as root for the install steps. Environment:
+#   PHOTOMAP_WINEPREFIX  prefix to create (default $HOME/.wine-photomap)
+#   PHOTOMAP_WINE_QEMU   auto (default): use qemu only if the kernel cannot
+#                        run i386 code; 1: always use qemu; 0: never.
 set -euo pipefail
 
 script_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -21,6 +23,7 @@ die() { log "error: $*"; exit 1; }
 
 export DEBIAN_FRONTEND=noninteractive
 
+# shellcheck disable=SC1091
 codename="$(. /etc/os-release && printf '%s' "${VERSION_CODENAME:-}")"
 [ -n "$codename" ] || die "cannot tell the Debian release from /etc/os-release"
 backports="${codename}-backports"
@@ -200,7 +203,7 @@ install_packages() {
 # --- binfmt_misc ---------------------------------------------------------
 
 binfmt_dir=/proc/sys/fs/binfmt_misc
-binfmt_name=qemu-i386
+binfmt_name='qemu-i386'
 # ELF, 32-bit, little endian, type EXEC or DYN (mask fe), machine EM_386.
 binfmt_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 binfmt_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'

@@ -3,6 +3,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
-cmake --preset host -DPHOTOMAP_BUILD_TESTS=ON
-cmake --build --preset host
-ctest --preset host
+
+# Runs the whole suite of one configure/build/test preset.
+run_preset() {
+    cmake --preset "$1" -DPHOTOMAP_BUILD_TESTS=ON >/dev/null
+    cmake --build --preset "$1"
+    ctest --preset "$1"
+}
+
+run_preset host
+run_preset host-asan

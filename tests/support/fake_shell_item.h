@@ -114,6 +114,8 @@ class FakeShellItem final : public IShellItem2 {
         vector->cElems = static_cast<ULONG>(elements.size());
         vector->pElems =
             static_cast<Element*>(CoTaskMemAlloc(elements.size() * sizeof(Element) + 1));
-        std::memcpy(vector->pElems, elements.data(), elements.size() * sizeof(Element));
+        if (!elements.empty()) {
+            std::memcpy(vector->pElems, elements.data(), elements.size() * sizeof(Element));
+        }
     }
 };

@@ -3,6 +3,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
+# mingw-w64 and Wine for the Windows executable and its tests: packages as
+# root, the Wine prefix for whoever runs the tests.
+[ "$(id -u)" -eq 0 ] || sudo scripts/setup-wine.sh
+scripts/setup-wine.sh
 
 # Runs the whole suite of one configure/build/test preset.
 run_preset() {
@@ -13,3 +17,4 @@ run_preset() {
 
 run_preset host
 run_preset host-asan
+run_preset windows-x86

@@ -12,11 +12,11 @@ namespace {
 
 std::vector<FARPROC> PropsysEntries() {
     const PropsysFunctions& f = LateBoundTable.propsys;
-    return {f.PropVariantToString, f.PropVariantCompareEx, f.PropVariantChangeType,
-            f.PSGetPropertySystem, f.PSGetPropertyDescription, f.PSGetPropertyDescriptionByName,
-            f.PSGetPropertyKeyFromName, f.PSGetNameFromPropertyKey,
-            f.PSCreateMemoryPropertyStore, f.PSGetItemPropertyHandler, f.PropVariantToVariant,
-            f.VariantToPropVariant};
+    return {
+        f.PropVariantToString,      f.PropVariantCompareEx,     f.PropVariantChangeType,
+        f.PSGetPropertySystem,      f.PSGetPropertyDescription, f.PSGetPropertyDescriptionByName,
+        f.PSGetPropertyKeyFromName, f.PSGetNameFromPropertyKey, f.PSCreateMemoryPropertyStore,
+        f.PSGetItemPropertyHandler, f.PropVariantToVariant,     f.VariantToPropVariant};
 }
 
 TEST(LateBoundTable, BindsAllTwentyFiveEntriesFromTheSystemLibraries) {
@@ -25,14 +25,19 @@ TEST(LateBoundTable, BindsAllTwentyFiveEntriesFromTheSystemLibraries) {
     const ShellFunctions& s = LateBoundTable.shell;
     EXPECT_EQ(s.state, BindState::Bound);
     EXPECT_EQ(LateBoundTable.propsys.state, BindState::Bound);
-    const std::vector<bool> shellBound = {
-        s.SHCreateShellItem != nullptr,          s.SHCreateItemFromIDList != nullptr,
-        s.SHCreateShellItemArray != nullptr,     s.SHCreateShellItemArrayFromIDLists != nullptr,
-        s.SHCreateItemFromParsingName != nullptr, s.SHParseDisplayName != nullptr,
-        s.SHGetIDListFromObject != nullptr,      s.Ordinal83 != nullptr,
-        s.SHMultiFileProperties != nullptr,      s.SHCreateDataObject != nullptr,
-        s.Ordinal701 != nullptr,                 s.SHOpenFolderAndSelectItems != nullptr,
-        s.SHGetPathFromIDListEx != nullptr};
+    const std::vector<bool> shellBound = {s.SHCreateShellItem != nullptr,
+                                          s.SHCreateItemFromIDList != nullptr,
+                                          s.SHCreateShellItemArray != nullptr,
+                                          s.SHCreateShellItemArrayFromIDLists != nullptr,
+                                          s.SHCreateItemFromParsingName != nullptr,
+                                          s.SHParseDisplayName != nullptr,
+                                          s.SHGetIDListFromObject != nullptr,
+                                          s.Ordinal83 != nullptr,
+                                          s.SHMultiFileProperties != nullptr,
+                                          s.SHCreateDataObject != nullptr,
+                                          s.Ordinal701 != nullptr,
+                                          s.SHOpenFolderAndSelectItems != nullptr,
+                                          s.SHGetPathFromIDListEx != nullptr};
     EXPECT_EQ(shellBound, std::vector<bool>(13, true));
     for (FARPROC entry : PropsysEntries()) EXPECT_NE(entry, nullptr);
 }
@@ -44,7 +49,8 @@ TEST(LateBoundTableWithoutPropsys, FailsThePropsysGroupAndFallsBackToOle32) {
     EXPECT_EQ(LateBoundTable.propsys.state, BindState::Failed);
 
     // Whatever the COM library exports under that name, and nothing else.
-    const FARPROC fromOle32 = GetProcAddress(GetModuleHandleW(L"ole32.dll"), "PropVariantChangeType");
+    const FARPROC fromOle32 =
+        GetProcAddress(GetModuleHandleW(L"ole32.dll"), "PropVariantChangeType");
     EXPECT_EQ(LateBoundTable.propsys.PropVariantChangeType, fromOle32);
     int empty = 0;
     for (FARPROC entry : PropsysEntries()) empty += entry == nullptr;

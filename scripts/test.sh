@@ -18,3 +18,13 @@ run_preset() {
 run_preset host
 run_preset host-asan
 run_preset windows-x86
+
+# The packages: built from the release and Windows builds, then the .deb is
+# installed into this machine, run and removed again.
+cmake --preset release >/dev/null
+cmake --build --preset release
+cpack --preset deb
+cpack --preset windows-zip
+as_root=""
+[ "$(id -u)" -eq 0 ] || as_root="sudo"
+$as_root /usr/bin/python3 tests/package/test_packages.py

@@ -1,10 +1,31 @@
-// MessageBoxW on the host: one line on stderr.
+// MessageBoxW on the host: one line on stderr, and on a desktop also a modal
+// error dialog, since a program started from a file manager has no terminal.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/host/host_controls.h"
+#include "platform/host/process.h"
 #include "platform/host/wide_text.h"
 #include "platform/host/windows.h"
+
+namespace {
+
+bool HasDesktop() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// Shows the dialog with zenity, where there is one, and waits until it is
+// dismissed. Its own diagnostics stay off our stderr.
+void ShowDesktopDialog(const std::string& caption, const std::string& text) {
+    if (!HasDesktop()) return;
+    host::StartProgram({"zenity", "--error", "--no-markup", "--title=" + caption, "--text=" + text},
+                       host::ProgramWait::UntilExit, true);
+}
+
+}  // namespace
 
 extern "C" int WINAPI MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
     const std::wstring shownText = text != nullptr ? text : L"";
@@ -16,5 +37,6 @@ extern "C" int WINAPI MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
         host::BytesFromWide(shownCaption) + ": " + host::BytesFromWide(shownText) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+    ShowDesktopDialog(host::BytesFromWide(shownCaption), host::BytesFromWide(shownText));
     return IDOK;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@ ScriptedValue Vector(std::vector<double> elements) {
 class RunTest : public testing::Test {
   protected:
     void SetUp() override {
+        // Messages go to stderr only: no desktop dialog to wait for.
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
         LateBoundTable = {};
         host::RestoreModules();
         host::SetLaunchEnabled(false);

@@ -53,6 +53,9 @@ class PhotomapRun(unittest.TestCase):
         environment = dict(os.environ)
         environment["PATH"] = self.bin + os.pathsep + environment.get("PATH", "")
         environment["PHOTOMAP_URL_RECORD"] = self.record
+        # Messages on stderr only: no desktop dialog that would wait for a click.
+        environment.pop("DISPLAY", None)
+        environment.pop("WAYLAND_DISPLAY", None)
         command = list(user_prefix) + [self.photomap] + list(arguments)
         result = subprocess.run(command, cwd=cwd, env=environment, stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=RUN_TIMEOUT)

@@ -1,0 +1,93 @@
+"""The built packages: the .deb installs, runs from its installed path and
+removes cleanly; the Windows .zip holds the executable and its note.
+
+Installs into this machine, so it runs as root (CI, or sudo), not in ctest.
+"""
+
+import glob
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PACKAGES = os.path.join(SOURCE, "build", "packages")
+SAMPLE = os.path.join(SOURCE, "samples", "eiffel-tower.jpg")
+SAMPLE_URL = "https://www.google.com/maps/place/48.85822222,2.29450000"
+INSTALLED = ["/usr/bin/photomap", "/usr/share/applications/photomap.desktop",
+             "/usr/share/man/man1/photomap.1"]
+
+
+def only(pattern):
+    matches = glob.glob(os.path.join(PACKAGES, pattern))
+    assert len(matches) == 1, f"expected one {pattern} in {PACKAGES}, found {matches}"
+    return matches[0]
+
+
+class DebianPackage(unittest.TestCase):
+    def test_installs_runs_and_removes_cleanly(self):
+        deb = only("photomap_*_amd64.deb")
+        fields = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True,
+                                check=True, text=True).stdout
+        self.assertIn("xdg-utils", fields)
+        self.assertIn("libexiv2", fields)  # found by dpkg-shlibdeps
+
+        subprocess.run(["dpkg", "-i", deb], check=True, capture_output=True)
+        try:
+            for path in INSTALLED:
+                self.assertTrue(os.path.isfile(path), path)
+            self.assertEqual(self.run_installed(SAMPLE), SAMPLE_URL)
+        finally:
+            subprocess.run(["dpkg", "-r", "photomap"], check=True, capture_output=True)
+        for path in INSTALLED:
+            self.assertFalse(os.path.exists(path), path)
+        status = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Status}", "photomap"],
+                                capture_output=True, text=True).stdout
+        self.assertIn(status, ("", "not-installed", "config-files"))
+
+    def run_installed(self, picture):
+        """Runs /usr/bin/photomap with a stand-in xdg-open; returns the URL it was handed."""
+        with tempfile.TemporaryDirectory() as directory:
+            record = os.path.join(directory, "url")
+            with open(os.path.join(directory, "xdg-open"), "w") as stand_in:
+                stand_in.write('#!/bin/sh\nprintf "%s\\n" "$1" > "$PHOTOMAP_URL_RECORD"\n')
+            os.chmod(os.path.join(directory, "xdg-open"), 0o755)
+            environment = dict(os.environ, PATH=directory + os.pathsep + os.environ["PATH"],
+                               PHOTOMAP_URL_RECORD=record)
+            environment.pop("DISPLAY", None)
+            environment.pop("WAYLAND_DISPLAY", None)
+            result = subprocess.run(["/usr/bin/photomap", picture], env=environment,
+                                    capture_output=True, timeout=30)
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline:
+                if os.path.exists(record):
+                    with open(record) as url:
+                        text = url.read()
+                    if text.endswith("\n"):
+                        return text.strip()
+                time.sleep(0.05)
+            self.fail("xdg-open was not handed a URL")
+
+
+class WindowsZip(unittest.TestCase):
+    def test_holds_the_executable_and_how_to_add_it_to_send_to(self):
+        archive = only("photomap-*-windows-x86.zip")
+        with zipfile.ZipFile(archive) as contents:
+            self.assertEqual(sorted(contents.namelist()), ["SEND-TO.txt", "photomap.exe"])
+            note = contents.read("SEND-TO.txt").decode()
+            self.assertIn("shell:sendto", note)
+            with tempfile.TemporaryDirectory() as directory:
+                exe = contents.extract("photomap.exe", directory)
+                # The packed (stripped) executable keeps its header, imports and version.
+                check = subprocess.run([sys.executable,
+                                        os.path.join(SOURCE, "tests", "wine", "check_pe.py"), exe],
+                                       capture_output=True, text=True)
+                self.assertEqual(check.returncode, 0, check.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

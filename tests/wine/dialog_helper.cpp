@@ -33,7 +33,7 @@ const int kMessageTextId = 0xFFFF;
 const DWORD kPollMs = 50;
 const UINT kSendTimeoutMs = 5000;
 
-void write_stdout(const std::string& s) {
+void WriteStdout(const std::string& s) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD written = 0;
     const char* p = s.data();
@@ -45,7 +45,7 @@ void write_stdout(const std::string& s) {
     }
 }
 
-std::string to_utf8(const std::wstring& w) {
+std::string ToUtf8(const std::wstring& w) {
     if (w.empty()) return std::string();
     int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
                                 nullptr, nullptr);
@@ -55,34 +55,34 @@ std::string to_utf8(const std::wstring& w) {
     return s;
 }
 
-void print_field(const char* name, const std::wstring& value) {
-    write_stdout(std::string(name) + ": " + to_utf8(value) + "\n");
+void PrintField(const char* name, const std::wstring& value) {
+    WriteStdout(std::string(name) + ": " + ToUtf8(value) + "\n");
 }
 
 // One "text:" line per line of the text; "\r\n", "\r" and "\n" all end a line.
-void print_lines(const char* name, const std::wstring& value) {
+void PrintLines(const char* name, const std::wstring& value) {
     std::wstring line;
     for (size_t i = 0; i < value.size(); ++i) {
         wchar_t c = value[i];
         if (c == L'\r' || c == L'\n') {
-            print_field(name, line);
+            PrintField(name, line);
             line.clear();
             if (c == L'\r' && i + 1 < value.size() && value[i + 1] == L'\n') ++i;
         } else {
             line += c;
         }
     }
-    print_field(name, line);
+    PrintField(name, line);
 }
 
-void error(const wchar_t* fmt, ...) {
+void ReportError(const wchar_t* fmt, ...) {
     wchar_t buf[1024];
     va_list ap;
     va_start(ap, fmt);
     _vsnwprintf(buf, sizeof buf / sizeof buf[0] - 1, fmt, ap);
     va_end(ap);
     buf[sizeof buf / sizeof buf[0] - 1] = L'\0';
-    std::string s = "dialog_helper: " + to_utf8(buf) + "\n";
+    std::string s = "dialog_helper: " + ToUtf8(buf) + "\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), s.data(), static_cast<DWORD>(s.size()), &written,
               nullptr);
@@ -90,7 +90,7 @@ void error(const wchar_t* fmt, ...) {
 
 // Quotes one argument so that CommandLineToArgvW / the C runtime give it back
 // unchanged.
-std::wstring quote_arg(const std::wstring& arg) {
+std::wstring QuoteArg(const std::wstring& arg) {
     if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
     std::wstring out = L"\"";
     size_t backslashes = 0;
@@ -112,14 +112,14 @@ std::wstring quote_arg(const std::wstring& arg) {
     return out;
 }
 
-std::wstring class_name(HWND hwnd) {
+std::wstring ClassName(HWND hwnd) {
     wchar_t buf[256];
     int n = GetClassNameW(hwnd, buf, 256);
     return std::wstring(buf, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
 // WM_GETTEXT works across processes (the system copies the text back).
-bool window_text(HWND hwnd, std::wstring& text) {
+bool WindowText(HWND hwnd, std::wstring& text) {
     DWORD_PTR len = 0;
     if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &len))
         return false;
@@ -132,31 +132,31 @@ bool window_text(HWND hwnd, std::wstring& text) {
     return true;
 }
 
-struct FindDialog {
+struct DialogSearch {
     DWORD pid;
     const std::set<HWND>* done;
     HWND found;
 };
 
-BOOL CALLBACK find_dialog(HWND hwnd, LPARAM lp) {
-    FindDialog* f = reinterpret_cast<FindDialog*>(lp);
+BOOL CALLBACK FindDialog(HWND hwnd, LPARAM lp) {
+    DialogSearch* f = reinterpret_cast<DialogSearch*>(lp);
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
     if (pid != f->pid || f->done->count(hwnd) || !IsWindowVisible(hwnd) ||
-        class_name(hwnd) != kDialogClass)
+        ClassName(hwnd) != kDialogClass)
         return TRUE;
     f->found = hwnd;
     return FALSE;
 }
 
-struct FindStatics {
+struct StaticsSearch {
     HWND dialog;
     std::vector<HWND> statics;
 };
 
-BOOL CALLBACK find_statics(HWND hwnd, LPARAM lp) {
-    FindStatics* f = reinterpret_cast<FindStatics*>(lp);
-    if (GetParent(hwnd) != f->dialog || _wcsicmp(class_name(hwnd).c_str(), L"Static") != 0)
+BOOL CALLBACK FindStatics(HWND hwnd, LPARAM lp) {
+    StaticsSearch* f = reinterpret_cast<StaticsSearch*>(lp);
+    if (GetParent(hwnd) != f->dialog || _wcsicmp(ClassName(hwnd).c_str(), L"Static") != 0)
         return TRUE;
     LONG style = GetWindowLongW(hwnd, GWL_STYLE);
     DWORD type = style & SS_TYPEMASK;
@@ -167,27 +167,27 @@ BOOL CALLBACK find_statics(HWND hwnd, LPARAM lp) {
 
 // The message text: the static control with MessageBox's text ID, or else
 // the first non-empty static that is not a picture.
-std::wstring message_text(HWND dialog) {
+std::wstring MessageText(HWND dialog) {
     std::wstring text;
     HWND byId = GetDlgItem(dialog, kMessageTextId);
-    if (byId && window_text(byId, text)) return text;
-    FindStatics f{dialog, {}};
-    EnumChildWindows(dialog, find_statics, reinterpret_cast<LPARAM>(&f));
+    if (byId && WindowText(byId, text)) return text;
+    StaticsSearch f{dialog, {}};
+    EnumChildWindows(dialog, FindStatics, reinterpret_cast<LPARAM>(&f));
     for (HWND s : f.statics) {
-        if (window_text(s, text) && !text.empty()) return text;
+        if (WindowText(s, text) && !text.empty()) return text;
     }
     return std::wstring();
 }
 
-void report_and_dismiss(HWND dialog) {
+void ReportAndDismiss(HWND dialog) {
     std::wstring caption;
-    if (!window_text(dialog, caption)) {
+    if (!WindowText(dialog, caption)) {
         wchar_t buf[1024];
         int n = GetWindowTextW(dialog, buf, 1024);
         caption.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
     }
-    print_lines("caption", caption);
-    print_lines("text", message_text(dialog));
+    PrintLines("caption", caption);
+    PrintLines("text", MessageText(dialog));
 
     HWND ok = GetDlgItem(dialog, IDOK);
     if (ok) {
@@ -195,13 +195,13 @@ void report_and_dismiss(HWND dialog) {
                      reinterpret_cast<LPARAM>(ok));
     } else {
         // No OK button (e.g. Yes/No): closing acts as Cancel where allowed.
-        error(L"dialog has no OK button; sending WM_CLOSE");
+        ReportError(L"dialog has no OK button; sending WM_CLOSE");
         PostMessageW(dialog, WM_CLOSE, 0, 0);
     }
 }
 
-void usage() {
-    error(L"usage: dialog_helper.exe [--timeout SECONDS] PROGRAM.exe [ARGS...]");
+void PrintUsage() {
+    ReportError(L"usage: dialog_helper.exe [--timeout SECONDS] PROGRAM.exe [ARGS...]");
 }
 
 }  // namespace
@@ -211,13 +211,13 @@ int wmain(int argc, wchar_t** argv) {
     int first = 1;
     if (first < argc && wcscmp(argv[first], L"--timeout") == 0) {
         if (first + 1 >= argc) {
-            usage();
+            PrintUsage();
             return 3;
         }
         wchar_t* end = nullptr;
         unsigned long secs = wcstoul(argv[first + 1], &end, 10);
         if (!end || *end != L'\0' || secs == 0 || secs > 24 * 3600) {
-            usage();
+            PrintUsage();
             return 3;
         }
         timeout_ms = static_cast<DWORD>(secs * 1000);
@@ -225,14 +225,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (first < argc && wcscmp(argv[first], L"--") == 0) ++first;
     if (first >= argc) {
-        usage();
+        PrintUsage();
         return 3;
     }
 
     std::wstring cmdline;
     for (int i = first; i < argc; ++i) {
         if (i > first) cmdline += L' ';
-        cmdline += quote_arg(argv[i]);
+        cmdline += QuoteArg(argv[i]);
     }
     std::vector<wchar_t> cmdbuf(cmdline.begin(), cmdline.end());
     cmdbuf.push_back(L'\0');
@@ -248,7 +248,7 @@ int wmain(int argc, wchar_t** argv) {
     DWORD start = GetTickCount();
     if (!CreateProcessW(nullptr, cmdbuf.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                         nullptr, &si, &pi)) {
-        error(L"cannot start %ls (error %lu)", argv[first], GetLastError());
+        ReportError(L"cannot start %ls (error %lu)", argv[first], GetLastError());
         return 3;
     }
     if (job && !AssignProcessToJobObject(job, pi.hProcess)) {
@@ -265,11 +265,11 @@ int wmain(int argc, wchar_t** argv) {
             exited = true;
             break;
         }
-        FindDialog f{pi.dwProcessId, &done, nullptr};
-        EnumWindows(find_dialog, reinterpret_cast<LPARAM>(&f));
+        DialogSearch f{pi.dwProcessId, &done, nullptr};
+        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&f));
         if (f.found) {
             done.insert(f.found);
-            report_and_dismiss(f.found);
+            ReportAndDismiss(f.found);
         }
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeout_ms) break;
@@ -282,7 +282,7 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     if (!exited) {
-        error(L"timeout after %lu s; killing %ls", timeout_ms / 1000, argv[first]);
+        ReportError(L"timeout after %lu s; killing %ls", timeout_ms / 1000, argv[first]);
         if (job) TerminateJobObject(job, 1);
         TerminateProcess(pi.hProcess, 1);
         WaitForSingleObject(pi.hProcess, 5000);
@@ -296,6 +296,6 @@ int wmain(int argc, wchar_t** argv) {
     if (job) CloseHandle(job);
     char line[32];
     std::snprintf(line, sizeof line, "exit: %lu\n", static_cast<unsigned long>(code));
-    write_stdout(line);
+    WriteStdout(line);
     return 0;
 }

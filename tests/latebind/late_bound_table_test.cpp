@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/host/host_controls.h"
+#include "support/late_bound_entries.h"
 
 namespace {
 
@@ -27,38 +28,6 @@ const std::vector<std::string> kPropsysLookups = {
     "PSGetPropertySystem",      "PSGetPropertyDescription", "PSGetPropertyDescriptionByName",
     "PSGetPropertyKeyFromName", "PSGetNameFromPropertyKey", "PSCreateMemoryPropertyStore",
     "PSGetItemPropertyHandler", "PropVariantToVariant",     "VariantToPropVariant"};
-
-std::vector<FARPROC> ShellEntries() {
-    const ShellFunctions& f = LateBoundTable.shell;
-    return {f.SHCreateShellItem,
-            f.SHCreateItemFromIDList,
-            f.SHCreateShellItemArray,
-            f.SHCreateShellItemArrayFromIDLists,
-            reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f.SHCreateItemFromParsingName)),
-            f.SHParseDisplayName,
-            f.SHGetIDListFromObject,
-            f.Ordinal83,
-            f.SHMultiFileProperties,
-            f.SHCreateDataObject,
-            f.Ordinal701,
-            f.SHOpenFolderAndSelectItems,
-            f.SHGetPathFromIDListEx};
-}
-
-std::vector<FARPROC> PropsysEntries() {
-    const PropsysFunctions& f = LateBoundTable.propsys;
-    return {
-        f.PropVariantToString,      f.PropVariantCompareEx,     f.PropVariantChangeType,
-        f.PSGetPropertySystem,      f.PSGetPropertyDescription, f.PSGetPropertyDescriptionByName,
-        f.PSGetPropertyKeyFromName, f.PSGetNameFromPropertyKey, f.PSCreateMemoryPropertyStore,
-        f.PSGetItemPropertyHandler, f.PropVariantToVariant,     f.VariantToPropVariant};
-}
-
-int CountEmpty(const std::vector<FARPROC>& entries) {
-    int empty = 0;
-    for (FARPROC entry : entries) empty += entry == nullptr;
-    return empty;
-}
 
 class LateBoundTableTest : public testing::Test {
   protected:

@@ -5,7 +5,7 @@
 
 // COM for this thread as a single-threaded apartment, for the holder's life.
 class ScopedComInitializer {
-  public:
+public:
     ScopedComInitializer() { CoInitialize(nullptr); }
     ~ScopedComInitializer() { CoUninitialize(); }
     ScopedComInitializer(const ScopedComInitializer&) = delete;
@@ -15,7 +15,7 @@ class ScopedComInitializer {
 // One reference to a COM interface, released once when the holder goes.
 template <typename Interface>
 class ComPtr {
-  public:
+public:
     ComPtr() = default;
     ~ComPtr() {
         if (pointer_ != nullptr) pointer_->Release();
@@ -28,6 +28,6 @@ class ComPtr {
     Interface* Get() const { return pointer_; }
     explicit operator bool() const { return pointer_ != nullptr; }
 
-  private:
+private:
     Interface* pointer_ = nullptr;
 };

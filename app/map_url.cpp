@@ -17,9 +17,7 @@ constexpr std::size_t kLongestUrl =
 static_assert(kLongestUrl < kMapUrlCapacity, "the longest map URL must fit its buffer");
 
 // "%.8f" writes a negated zero as "-0.00000000"; an exact zero has no side.
-double WithoutNegativeZero(double coordinate) {
-    return coordinate == 0.0 ? 0.0 : coordinate;
-}
+double WithoutNegativeZero(double coordinate) { return coordinate == 0.0 ? 0.0 : coordinate; }
 
 }  // namespace
 

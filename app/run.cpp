@@ -10,9 +10,7 @@
 #include "latebind/late_bound_table.h"
 #include "platform/platform.h"
 
-void ShowError(const wchar_t* text) {
-    MessageBoxW(nullptr, text, nullptr, MB_OK | MB_ICONERROR);
-}
+void ShowError(const wchar_t* text) { MessageBoxW(nullptr, text, nullptr, MB_OK | MB_ICONERROR); }
 
 namespace {
 

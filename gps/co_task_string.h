@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 
 class CoTaskString {
-  public:
+public:
     CoTaskString() = default;
     ~CoTaskString() { Free(); }
     CoTaskString(const CoTaskString&) = delete;
@@ -17,7 +17,7 @@ class CoTaskString {
     }
     LPCWSTR Get() const { return text_; }
 
-  private:
+private:
     void Free() {
         CoTaskMemFree(text_);
         text_ = nullptr;

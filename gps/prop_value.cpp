@@ -7,9 +7,7 @@ PropValue::PropValue() {
     value_.vt = VT_EMPTY;
 }
 
-PropValue::~PropValue() {
-    Clear();
-}
+PropValue::~PropValue() { Clear(); }
 
 bool PropValue::ToDouble(double* value) const {
     switch (value_.vt) {

@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 
 class PropValue {
-  public:
+public:
     PropValue();
     ~PropValue();
     PropValue(const PropValue&) = delete;
@@ -24,7 +24,7 @@ class PropValue {
     // the failure status when the platform cannot release it.
     HRESULT Clear();
 
-  private:
+private:
     // Loads element `index` of `vector` as a scalar of the vector's element
     // type; false for an element type that has no scalar conversion.
     bool LoadElement(const PROPVARIANT& vector, ULONG index);

@@ -29,17 +29,11 @@ HRESULT WINAPI CoInitialize(LPVOID) {
     return S_OK;
 }
 
-void WINAPI CoUninitialize() {
-    ++host::Records().coUninitializeCalls;
-}
+void WINAPI CoUninitialize() { ++host::Records().coUninitializeCalls; }
 
-LPVOID WINAPI CoTaskMemAlloc(SIZE_T size) {
-    return std::malloc(size);
-}
+LPVOID WINAPI CoTaskMemAlloc(SIZE_T size) { return std::malloc(size); }
 
-void WINAPI CoTaskMemFree(LPVOID memory) {
-    std::free(memory);
-}
+void WINAPI CoTaskMemFree(LPVOID memory) { std::free(memory); }
 
 HRESULT WINAPI PropVariantClear(PROPVARIANT* value) {
     if (value == nullptr) return E_INVALIDARG;

@@ -14,9 +14,7 @@ extern "C" HRESULT WINAPI SHCreateItemFromParsingName(PCWSTR name, IBindCtx* con
 namespace {
 
 // Stands for every export that photomap binds but never calls.
-INT_PTR WINAPI NotCalledByPhotomap() {
-    return E_NOTIMPL;
-}
+INT_PTR WINAPI NotCalledByPhotomap() { return E_NOTIMPL; }
 
 template <typename Function>
 FARPROC AsFarProc(Function function) {
@@ -82,9 +80,7 @@ Module* FindModule(LPCWSTR name) {
     return nullptr;
 }
 
-HMODULE HandleOf(Module* module) {
-    return reinterpret_cast<HMODULE>(module);
-}
+HMODULE HandleOf(Module* module) { return reinterpret_cast<HMODULE>(module); }
 
 bool Matches(const Export& entry, LPCSTR name) {
     if (IS_INTRESOURCE(name)) return entry.ordinal == reinterpret_cast<std::uintptr_t>(name);
@@ -124,9 +120,7 @@ FARPROC WINAPI GetProcAddress(HMODULE handle, LPCSTR name) {
 
 namespace host {
 
-void RestoreModules() {
-    Modules() = MakeModules();
-}
+void RestoreModules() { Modules() = MakeModules(); }
 
 void RemoveModule(LPCWSTR name) {
     if (Module* module = FindModule(name)) module->present = false;

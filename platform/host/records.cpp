@@ -7,8 +7,6 @@ PlatformRecords& Records() {
     return records;
 }
 
-void ResetRecords() {
-    Records() = PlatformRecords();
-}
+void ResetRecords() { Records() = PlatformRecords(); }
 
 }  // namespace host

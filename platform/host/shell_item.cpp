@@ -39,7 +39,7 @@ HRESULT StoreParts(const host::GpsCoordinateData& coordinate, PROPVARIANT* value
 }
 
 class HostShellItem final : public IShellItem2 {
-  public:
+public:
     explicit HostShellItem(std::string path) : path_(std::move(path)) {}
     HostShellItem(const HostShellItem&) = delete;
     HostShellItem& operator=(const HostShellItem&) = delete;
@@ -120,7 +120,7 @@ class HostShellItem final : public IShellItem2 {
     HRESULT STDMETHODCALLTYPE GetUInt64(REFPROPERTYKEY, ULONGLONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetBool(REFPROPERTYKEY, BOOL*) override { return E_NOTIMPL; }
 
-  private:
+private:
     ~HostShellItem() = default;
 
     HRESULT LoadMetadata() {
@@ -166,9 +166,7 @@ bool PathFromFileUri(const std::string& uri, std::string* path) {
     return path->find('\0') == std::string::npos;
 }
 
-bool HasFileScheme(const std::string& name) {
-    return strncasecmp(name.c_str(), "file://", 7) == 0;
-}
+bool HasFileScheme(const std::string& name) { return strncasecmp(name.c_str(), "file://", 7) == 0; }
 
 // A relative path stays relative to the current directory.
 bool PathFromParsingName(PCWSTR name, std::string* path) {

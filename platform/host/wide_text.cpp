@@ -8,9 +8,7 @@ namespace {
 
 constexpr char32_t kEscapeBase = 0xDC00;  // an undecodable byte b becomes U+DC00 + b
 
-bool IsContinuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
-}
+bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // Decodes one UTF-8 sequence at bytes[at]; returns its length, or 0 when the
 // bytes there are no valid sequence (overlong forms and surrogates included).

@@ -87,9 +87,7 @@ inline bool operator==(const GUID& a, const GUID& b) {
     }
     return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3;
 }
-inline bool operator!=(const GUID& a, const GUID& b) {
-    return !(a == b);
-}
+inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
 
 struct PROPERTYKEY {
     GUID fmtid;
@@ -188,7 +186,7 @@ struct IUnknown {
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
     virtual ULONG STDMETHODCALLTYPE Release() = 0;
 
-  protected:
+protected:
     ~IUnknown() = default;
 };
 
@@ -200,7 +198,7 @@ struct IShellItem : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetAttributes(SFGAOF mask, SFGAOF* attributes) = 0;
     virtual HRESULT STDMETHODCALLTYPE Compare(IShellItem* other, SICHINTF hint, int* order) = 0;
 
-  protected:
+protected:
     ~IShellItem() = default;
 };
 
@@ -226,7 +224,7 @@ struct IShellItem2 : IShellItem {
     virtual HRESULT STDMETHODCALLTYPE GetUInt64(REFPROPERTYKEY key, ULONGLONG* value) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetBool(REFPROPERTYKEY key, BOOL* value) = 0;
 
-  protected:
+protected:
     ~IShellItem2() = default;
 };
 

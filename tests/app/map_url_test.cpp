@@ -24,9 +24,7 @@ struct UrlCase {
     const wchar_t* position;
 };
 
-std::ostream& operator<<(std::ostream& out, const UrlCase& c) {
-    return out << c.name;
-}
+std::ostream& operator<<(std::ostream& out, const UrlCase& c) { return out << c.name; }
 
 class FormatMapUrlTest : public testing::TestWithParam<UrlCase> {};
 

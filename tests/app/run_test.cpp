@@ -30,7 +30,7 @@ ScriptedValue Vector(std::vector<double> elements) {
 }
 
 class RunTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         // Messages go to stderr only: no desktop dialog to wait for.
         unsetenv("DISPLAY");

@@ -16,9 +16,7 @@ constexpr double kUntouched = 999.0;
 ScriptedValue Vector(std::vector<double> elements) {
     return {S_OK, VT_VECTOR | VT_R8, std::move(elements), {}, {}};
 }
-ScriptedString Text(const wchar_t* text) {
-    return {S_OK, std::wstring(text)};
-}
+ScriptedString Text(const wchar_t* text) { return {S_OK, std::wstring(text)}; }
 
 struct ReadCase {
     const char* name;
@@ -28,9 +26,7 @@ struct ReadCase {
     double expectedCoordinate;  // kUntouched where the read must fail
 };
 
-std::ostream& operator<<(std::ostream& out, const ReadCase& c) {
-    return out << c.name;
-}
+std::ostream& operator<<(std::ostream& out, const ReadCase& c) { return out << c.name; }
 
 class ReadGpsCoordinateTest : public testing::TestWithParam<ReadCase> {};
 

@@ -30,7 +30,7 @@ const std::vector<std::string> kPropsysLookups = {
     "PSGetItemPropertyHandler", "PropVariantToVariant",     "VariantToPropVariant"};
 
 class LateBoundTableTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         LateBoundTable = {};
         host::RestoreModules();

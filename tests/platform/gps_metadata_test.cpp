@@ -14,9 +14,7 @@ struct XmpCase {
     const char* reference;
 };
 
-std::ostream& operator<<(std::ostream& out, const XmpCase& c) {
-    return out << c.text;
-}
+std::ostream& operator<<(std::ostream& out, const XmpCase& c) { return out << c.text; }
 
 class ParseXmpCoordinateTest : public testing::TestWithParam<XmpCase> {};
 

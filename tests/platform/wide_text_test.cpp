@@ -10,9 +10,7 @@ struct TextCase {
     std::wstring wide;
 };
 
-std::ostream& operator<<(std::ostream& out, const TextCase& c) {
-    return out << c.name;
-}
+std::ostream& operator<<(std::ostream& out, const TextCase& c) { return out << c.name; }
 
 class WideTextTest : public testing::TestWithParam<TextCase> {};
 

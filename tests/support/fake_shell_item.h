@@ -24,7 +24,7 @@ struct ScriptedString {
 };
 
 class FakeShellItem final : public IShellItem2 {
-  public:
+public:
     std::map<std::pair<unsigned, DWORD>, ScriptedValue> values;
     std::map<std::pair<unsigned, DWORD>, ScriptedString> strings;
     std::vector<std::string> calls;  // "GetProperty <fmtid.Data1>", "GetString <fmtid.Data1>"
@@ -108,7 +108,7 @@ class FakeShellItem final : public IShellItem2 {
     HRESULT STDMETHODCALLTYPE GetUInt64(REFPROPERTYKEY, ULONGLONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetBool(REFPROPERTYKEY, BOOL*) override { return E_NOTIMPL; }
 
-  private:
+private:
     template <typename Element, typename Counted>
     static void Fill(const std::vector<Element>& elements, Counted* vector) {
         vector->cElems = static_cast<ULONG>(elements.size());

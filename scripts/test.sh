@@ -19,6 +19,9 @@ run_preset host
 run_preset host-asan
 run_preset windows-x86
 
+# A bounded fuzzing run of every fuzz target (FUZZ_SECONDS each).
+scripts/test-fuzz.sh
+
 # The packages: built from the release and Windows builds, then the .deb is
 # installed into this machine, run and removed again.
 cmake --preset release >/dev/null

@@ -1,11 +1,17 @@
 // The one place where exiv2 is called. Its exceptions stop here.
 #include "platform/host/gps_metadata.h"
 
+#include "platform/host/bmff_exif.h"
+#include "platform/host/picture_file.h"
+
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <mutex>
 #include <new>
+#include <string>
+#include <vector>
 
 // exiv2 0.27 hands out std::auto_ptr, which C++17 marks deprecated.
 #pragma GCC diagnostic push
@@ -82,6 +88,14 @@ GpsCoordinateData ReadCoordinate(const Exiv2::ExifData& exif, const Exiv2::XmpDa
     return coordinate;
 }
 
+// Where exiv2 finds no EXIF in a HEIF or AVIF file, the file's own item
+// tables may still point at it (exiv2 0.27 ignores their base offsets).
+void ReadBmffExifData(const std::string& name, Exiv2::ExifData* exif) {
+    std::vector<unsigned char> tiff;
+    if (!ReadBmffExif(name, &tiff)) return;
+    Exiv2::ExifParser::decode(*exif, tiff.data(), static_cast<std::uint32_t>(tiff.size()));
+}
+
 // Reads a plain decimal number (digits, at most one point); nothing else.
 bool ParseDecimal(const char* first, const char* last, double* number) {
     if (first == last) return false;
@@ -121,14 +135,22 @@ bool ParseXmpCoordinate(const std::string& text, GpsCoordinateData* coordinate) 
 HRESULT ReadGpsMetadata(const std::string& path, GpsMetadata* metadata) {
     try {
         ConfigureExiv2Once();
+        const OpenedPicture picture(path);
+        if (!picture.IsRegularFile()) return E_FAIL;
         // A FileIo of our own: handing exiv2 the path would let it fetch
         // names that look like web addresses over the network.
-        Exiv2::BasicIo::AutoPtr io(new Exiv2::FileIo(path));
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(io);
+        Exiv2::Image::AutoPtr image =
+            Exiv2::ImageFactory::open(MakeGuardedFileIo(picture.NameForReopening()));
         if (image.get() == nullptr) return E_FAIL;
         image->readMetadata();
-        metadata->latitude = ReadCoordinate(image->exifData(), image->xmpData(), "Latitude");
-        metadata->longitude = ReadCoordinate(image->exifData(), image->xmpData(), "Longitude");
+        const Exiv2::ExifData& exif = image->exifData();
+        Exiv2::ExifData bmffExif;
+        if (exif.empty() && image->imageType() == Exiv2::ImageType::bmff) {
+            ReadBmffExifData(picture.NameForReopening(), &bmffExif);
+        }
+        const Exiv2::ExifData& found = exif.empty() ? bmffExif : exif;
+        metadata->latitude = ReadCoordinate(found, image->xmpData(), "Latitude");
+        metadata->longitude = ReadCoordinate(found, image->xmpData(), "Longitude");
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

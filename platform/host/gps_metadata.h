@@ -24,8 +24,9 @@ struct GpsMetadata {
 // Reads the GPS position of the regular file at `path`: EXIF first, XMP
 // ("DDD,MM,SSk" or "DDD,MM.mmk") where EXIF has no usable value. A value with
 // a zero denominator is unusable. Returns S_OK (absent values are not
-// present), or a failure status when the file cannot be read as a picture.
-// Never throws; nothing is written anywhere.
+// present), or a failure status when the file cannot be read as a picture
+// or `path` names no regular file (any more). Never throws, never blocks;
+// nothing is written anywhere.
 HRESULT ReadGpsMetadata(const std::string& path, GpsMetadata* metadata);
 
 // Parses an XMP GPS coordinate ("51,28,38N", "51,28.633N"); false when the

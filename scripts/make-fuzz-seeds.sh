@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Makes the fuzzers' seed corpus in DIRECTORY (default build/fuzz/seeds):
+#   shell_item/   one small picture with a GPS position per format photomap
+#                 reads: EXIF in JPEG, TIFF, PNG, WebP and HEIC, and an
+#                 XMP-only JPEG (tests/e2e/seeds.py makes them)
+#   bmff_exif/    the HEIC seed picture, for the HEIF item-table search
+#   prop_value/   tagged values as prop_value_fuzzer reads them: scalars and
+#                 vectors of doubles and floats, and a few types that do not
+#                 convert
+# Needs ImageMagick's convert, the exiv2 command, heif-enc and python3
+# (Debian's imagemagick, exiv2, libheif-examples, python3).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+out="${1:-$root/build/fuzz/seeds}"
+rm -rf "$out/shell_item" "$out/prop_value" "$out/bmff_exif"
+mkdir -p "$out/shell_item" "$out/prop_value" "$out/bmff_exif"
+
+python3 "$root/tests/e2e/seeds.py" "$out/shell_item" >/dev/null
+cp "$out/shell_item/exif.heic" "$out/bmff_exif/"
+
+# Layout: 2-byte little-endian type tag; for a vector a 1-byte element
+# count and the elements; for a scalar the value's 8 bytes.
+python3 - "$out/prop_value" <<'PYTHON'
+import os
+import struct
+import sys
+
+VT_R4, VT_R8, VT_I4, VT_LPWSTR, VT_VECTOR, VT_BYREF = 4, 5, 3, 31, 0x1000, 0x4000
+seeds = {
+    "r8-scalar": struct.pack("<Hd", VT_R8, 48.858222),
+    "r4-scalar": struct.pack("<Hf4x", VT_R4, -33.85678),
+    "r8-dms": struct.pack("<HB3d", VT_VECTOR | VT_R8, 3, 48.0, 51.0, 29.6),
+    "r4-dms": struct.pack("<HB3f", VT_VECTOR | VT_R4, 3, 151.0, 12.0, 47.19),
+    "r8-dm": struct.pack("<HB2d", VT_VECTOR | VT_R8, 2, 122.0, 25.164),
+    "r8-empty": struct.pack("<HB", VT_VECTOR | VT_R8, 0),
+    "r8-long": struct.pack("<HB8d", VT_VECTOR | VT_R8, 8, *[59.0] * 8),
+    "i4-vector": struct.pack("<HB3q", VT_VECTOR | VT_I4, 3, 48, 51, 29),
+    "i4-scalar": struct.pack("<Hq", VT_I4, 48),
+    "string": struct.pack("<H", VT_LPWSTR) + "51,28,38N".encode("utf-32-le"),
+    "r8-byref": struct.pack("<Hd", VT_BYREF | VT_R8, 1.0),
+}
+for name, data in seeds.items():
+    with open(os.path.join(sys.argv[1], name), "wb") as seed:
+        seed.write(data)
+PYTHON
+echo "wrote $(ls "$out/shell_item" | wc -l) pictures, $(ls "$out/prop_value" | wc -l)" \
+    "values and $(ls "$out/bmff_exif" | wc -l) HEIF file to $out"

@@ -1,0 +1,246 @@
+"""photomap on unusual arguments: odd and long names, links, devices, and
+files that another process is writing. test_photomap.py covers the common
+ones (no argument, two, spaces, non-UTF-8 bytes, directories, FIFOs,
+/dev/null, unreadable files).
+
+Every run must end in time with exit status 0 and show message B, or hand
+over the one expected map URL.
+"""
+
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pictures  # noqa: E402
+import seeds  # noqa: E402
+from runs import HardeningRun  # noqa: E402
+from test_photomap import MESSAGE_B, RUN_TIMEOUT  # noqa: E402
+
+POSITION = ((33, 51, 24.42, "S"), (151, 12, 47.19, "E"))
+POSITION_URL = pictures.place(pictures.expected_degrees(*POSITION[0]),
+                              pictures.expected_degrees(*POSITION[1]))
+
+# Appends the file argv[1] to argv[2] in small pieces, then zeros, until it is
+# killed; the file stays open for writing all along.
+GROWING_WRITER = """
+import sys, time
+data = open(sys.argv[1], "rb").read()
+with open(sys.argv[2], "wb", buffering=0) as out:
+    for at in range(0, len(data), 32):
+        out.write(data[at:at + 32])
+        time.sleep(0.002)
+    while True:
+        out.write(bytes(32))
+        time.sleep(0.002)
+"""
+
+STRACE = shutil.which("strace")
+
+# Empties the file argv[2] and writes argv[1] into it again, over and over,
+# until it is killed.
+REWRITING_WRITER = """
+import os, sys
+data = open(sys.argv[1], "rb").read()
+descriptor = os.open(sys.argv[2], os.O_WRONLY)
+while True:
+    os.ftruncate(descriptor, 0)
+    os.pwrite(descriptor, data, 0)
+"""
+
+
+def tiff_with_trailing_metadata(path, padding):
+    """A little-endian TIFF whose directories and GPS values come after
+    `padding` bytes, at the end of the file, where a reader that maps the
+    file touches its last pages."""
+    ifd0 = 8 + padding
+    gps = ifd0 + 2 + 3 * 12 + 4
+    values = gps + 2 + 4 * 12 + 4
+    out = bytearray(b"II*\x00" + struct.pack("<I", ifd0) + bytes(padding))
+    out += struct.pack("<H", 3)
+    out += struct.pack("<HHIHH", 0x0100, 3, 1, 1, 0)  # ImageWidth
+    out += struct.pack("<HHIHH", 0x0101, 3, 1, 1, 0)  # ImageLength
+    out += struct.pack("<HHII", 0x8825, 4, 1, gps)  # the GPS directory
+    out += struct.pack("<I", 0)
+    out += struct.pack("<H", 4)
+    out += struct.pack("<HHI2s2x", 1, 2, 2, b"S\x00")
+    out += struct.pack("<HHII", 2, 5, 3, values)
+    out += struct.pack("<HHI2s2x", 3, 2, 2, b"E\x00")
+    out += struct.pack("<HHII", 4, 5, 3, values + 24)
+    out += struct.pack("<I", 0)
+    out += struct.pack("<6I", 33, 1, 51, 1, 2442, 100)
+    out += struct.pack("<6I", 151, 1, 12, 1, 4719, 100)
+    with open(path, "wb") as tiff:
+        tiff.write(out)
+    return path
+
+
+class UnusualArguments(HardeningRun):
+    def assert_outcome(self, label, arguments, url=None, **options):
+        outcome = self.run_recorded(label, *arguments, **options)
+        if url is None:
+            self.assertEqual(outcome.result.stderr, MESSAGE_B, label)
+        self.assert_clean_ends([outcome], expected_url=url)
+
+    def deep_path(self, length):
+        """A path of exactly `length` characters below self.dir, its folders made."""
+        path = self.dir
+        while length - len(path) > 255 + 1:
+            path = os.path.join(path, "d" * min(200, length - len(path) - 255 - 2))
+        os.makedirs(path, exist_ok=True)
+        name = "p" * (length - len(path) - 1 - 4) + ".jpg"
+        return os.path.join(path, name)
+
+    def test_empty_string(self):
+        self.assert_outcome("empty string", [""])
+
+    def test_long_paths(self):
+        picture = pictures.picture(self.deep_path(4000), *POSITION)
+        self.assertEqual(len(picture), 4000)
+        cases = [
+            ("picture at a 4000-character path", picture, POSITION_URL),
+            ("file URI of that path", pictures.file_uri(picture), POSITION_URL),
+            ("4000-character path to nothing", picture[:-5] + "x.jpg", None),
+            ("one name of 4000 characters", os.path.join(self.dir, "n" * 4000), None),
+            ("picture behind a path longer than the system takes",
+             os.path.join(self.dir, "./" * 2100 + os.path.relpath(picture, self.dir)), None),
+        ]
+        for label, argument, url in cases:
+            with self.subTest(label):
+                self.assert_outcome(label, [argument], url=url)
+
+    def test_names_with_special_characters(self):
+        names = ["tab\there.jpg", "new\nline.jpg", 'double"quote.jpg', "single'quote.jpg",
+                 "back`tick`.jpg", "$(touch made-by-shell).jpg", "-starts-with-dash.jpg",
+                 "semi;colon & amp | pipe.jpg", "back\\slash.jpg", "%41percent%2F.jpg",
+                 "  .jpg", "*?[glob].jpg"]
+        for name in names:
+            with self.subTest(name=name):
+                picture = pictures.picture(self.path(name), *POSITION)
+                self.assert_outcome(repr(name), [picture], url=POSITION_URL, cwd=self.dir)
+                # The bare name, relative to the working directory, too.
+                self.assert_outcome(repr(name), [name], url=POSITION_URL, cwd=self.dir)
+        self.assertFalse(os.path.exists(self.path("made-by-shell")))
+
+    def test_symbolic_links(self):
+        picture = pictures.picture(self.path("real.jpg"), *POSITION)
+        os.symlink("loop-b", self.path("loop-a"))
+        os.symlink("loop-a", self.path("loop-b"))
+        os.symlink("self", self.path("self"))
+        os.symlink("missing.jpg", self.path("dangling"))
+        os.symlink(picture, self.path("link.jpg"))
+        cases = [("loop of two links", "loop-a", None), ("link to itself", "self", None),
+                 ("dangling link", "dangling", None),
+                 ("link to a picture", "link.jpg", POSITION_URL)]
+        for label, name, url in cases:
+            with self.subTest(label):
+                self.assert_outcome(label, [self.path(name)], url=url)
+
+    def test_endless_devices_are_not_read(self):
+        for device in ("/dev/zero", "/dev/urandom", "/dev/full"):
+            with self.subTest(device=device):
+                self.assert_outcome(device, [device])
+
+    def test_stdin_that_never_ends_is_not_read(self):
+        # A pipe that is never written to nor closed: reading it would block for ever.
+        for name in ("/dev/stdin", "/proc/self/fd/0", "/dev/fd/0"):
+            with self.subTest(name=name):
+                record = self.path("urls-" + os.path.basename(name))
+                stderr = tempfile.TemporaryFile(dir=self.dir)
+                process = subprocess.Popen([self.photomap, name], stdin=subprocess.PIPE,
+                                           stdout=subprocess.DEVNULL, stderr=stderr,
+                                           env=self.environment(record))
+                try:
+                    returncode = process.wait(timeout=RUN_TIMEOUT)
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+                        process.wait()
+                    process.stdin.close()
+                stderr.seek(0)
+                self.assertEqual(returncode, 0)
+                self.assertEqual(stderr.read(), MESSAGE_B)
+                stderr.close()
+
+    def start_writer(self, code, source, target):
+        writer = subprocess.Popen([sys.executable, "-c", code, source, target])
+        self.addCleanup(writer.wait)
+        self.addCleanup(writer.kill)
+        return writer
+
+    def test_file_that_another_process_is_still_writing(self):
+        made = seeds.make_seed_pictures(self.path("seeds"))
+        for seed in ("exif.jpg", "exif.tif", "exif.heic"):
+            with self.subTest(seed=seed):
+                source = os.path.join(self.path("seeds"), seed)
+                self.assertIn(source, made)
+                target = self.path("growing-" + seed)
+                open(target, "wb").close()
+                writer = self.start_writer(GROWING_WRITER, source, target)
+                outcomes = []
+                for number in range(12):
+                    outcomes.append(self.run_recorded("%s, run %d" % (seed, number), target))
+                    time.sleep(0.01)
+                writer.kill()
+                self.assert_clean_ends(outcomes)
+
+    def test_file_that_another_process_keeps_emptying_and_rewriting(self):
+        source = tiff_with_trailing_metadata(self.path("source.tif"), padding=4 << 20)
+        self.assert_outcome("intact", [source], url=POSITION_URL)
+        target = self.path("rewritten.tif")
+        open(target, "wb").close()
+        writer = self.start_writer(REWRITING_WRITER, source, target)
+        outcomes = [self.run_recorded("run %d" % number, target) for number in range(100)]
+        writer.kill()
+        self.assert_clean_ends(outcomes)
+
+    def test_picture_replaced_by_a_fifo_after_it_was_checked(self):
+        # strace holds photomap for a while right after its first look at the
+        # path (a stat that finds a regular file); meanwhile a FIFO takes the
+        # picture's place. Opening the path again then would block for ever.
+        self.assertIsNotNone(STRACE, "strace is needed (Debian package strace)")
+        source = pictures.picture(self.path("source.jpg"), *POSITION)
+        for attempt, wait in enumerate((0.5, 1.5, 3.0)):
+            picture = self.path("swapped-%d.jpg" % attempt)
+            shutil.copyfile(source, picture)
+            log = self.path("strace-%d.log" % attempt)
+            stderr = tempfile.TemporaryFile(dir=self.dir)
+            options = os.environ.get("ASAN_OPTIONS", "")
+            held = [STRACE, "-qq", "-o", log, "-P", picture, "-e", "trace=?stat,?newfstatat,?statx",
+                    "-e", "inject=?stat,?newfstatat,?statx:delay_exit=%d:when=1" % (wait * 2e6)]
+            # In a session of its own, so that a hung photomap goes with strace.
+            process = subprocess.Popen(
+                held + [self.photomap, picture], stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=stderr, start_new_session=True,
+                env=self.environment(self.path("urls-%d" % attempt),
+                                     {"ASAN_OPTIONS": options + ":detect_leaks=0"}))
+            time.sleep(wait)
+            os.unlink(picture)
+            os.mkfifo(picture)
+            try:
+                returncode = process.wait(timeout=RUN_TIMEOUT + 2 * wait)
+            finally:
+                if process.poll() is None:
+                    os.killpg(process.pid, signal.SIGKILL)
+                    process.wait()
+            stderr.seek(0)
+            shown = stderr.read()
+            stderr.close()
+            with open(log) as trace:
+                first_look = trace.readline()
+            if "DELAYED" in first_look and "S_IFREG" in first_look:
+                self.assertEqual((returncode, shown), (0, MESSAGE_B))
+                return
+            # photomap started too slowly to look before the swap: try again, waiting longer.
+            self.assertEqual(returncode, 0)
+        self.fail("photomap never looked at the picture before it was swapped")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -27,7 +27,8 @@ void ConfigureExiv2Once() {
     std::call_once(once, [] {
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
         Exiv2::enableBMFF(true);  // HEIC and AVIF read as nothing without it
-        Exiv2::XmpParser::initialize();
+        // The XMP toolkit is left to start when a picture has XMP: set up
+        // ahead, it would cost most of a read (one thread, so no race).
     });
 }
 

@@ -1,0 +1,319 @@
+#!/usr/bin/env python3
+"""Turns the benchmark's raw figures into the printed report, bench/results.md
+and the data file that bench/chart.gp draws.
+
+Inputs (all written by bench/run.sh into its work folder):
+  pictures.tsv      key, file, bytes, pixels
+  timing-N.json     hyperfine --export-json of round N's main run
+  breakdown-N.json  hyperfine --export-json of round N's start-up breakdown run
+  rss.tsv           tool, picture key, max RSS in KiB (one line per run)
+  io.tsv            tool, picture key, opens, reads, bytes read, mmaps, bytes mapped
+  about.tsv         name, value: machine, versions, commit, settings
+"""
+import argparse
+import glob
+import json
+import random
+import statistics
+
+TOOLS = [
+    ("photomap", "photomap"),
+    ("exiv2", "exiv2 -g"),
+    ("exiftool", "exiftool"),
+    ("floor", "floor"),
+]
+FORMATS = [("jpeg", "JPEG"), ("tiff", "TIFF"), ("heic", "HEIC"), ("png", "PNG")]
+SIZES = ["small", "large"]
+# Targets, reported against; none of them fails the run.
+TARGET_VS_EXIV2 = 1.0  # photomap / exiv2 -g, at most
+TARGET_VS_EXIFTOOL = 0.1  # photomap / exiftool, at most (10x faster)
+TARGET_LARGE_SMALL = 1.1  # photomap large / small, at most
+TARGET_LARGE_SMALL_FORMATS = ("jpeg", "tiff", "heic")
+TARGET_RSS_BYTES = 10_000_000  # photomap max RSS, below (10 MB)
+BOOTSTRAP_ROUNDS = 2000
+
+
+def picture_key(fmt, size):
+    return f"{fmt}-{size}"
+
+
+def picture_label(key):
+    fmt, size = key.split("-")
+    return f"{size} {dict(FORMATS)[fmt]}"
+
+
+def load_pictures(path):
+    pictures = {}
+    with open(path) as f:
+        for line in f:
+            key, name, size, pixels = line.rstrip("\n").split("\t")
+            pictures[key] = {"file": name, "bytes": int(size), "pixels": pixels}
+    return pictures
+
+
+def load_timing(paths):
+    """Command name -> wall-clock times in seconds, pooled over the rounds."""
+    times = {}
+    for path in paths:
+        with open(path) as f:
+            for result in json.load(f)["results"]:
+                times.setdefault(result["command"], []).extend(result["times"])
+    return times
+
+
+def load_rss(path):
+    rss = {}
+    with open(path) as f:
+        for line in f:
+            tool, key, kib = line.split()
+            rss[(tool, key)] = max(rss.get((tool, key), 0), int(kib))
+    return rss
+
+
+def load_io(path):
+    io = {}
+    with open(path) as f:
+        for line in f:
+            tool, key, opens, reads, read_bytes, mmaps, mapped = line.split()
+            io[(tool, key)] = {
+                "opens": int(opens),
+                "reads": int(reads),
+                "read": int(read_bytes),
+                "mmaps": int(mmaps),
+                "mapped": int(mapped),
+            }
+    return io
+
+
+def load_about(path):
+    about = []
+    with open(path) as f:
+        for line in f:
+            name, _, value = line.rstrip("\n").partition("\t")
+            about.append((name, value))
+    return about
+
+
+def median(times):
+    return statistics.median(times)
+
+
+def ratio_interval(a, b, rng):
+    """Ratio of medians a/b with a 95% bootstrap interval."""
+    point = median(a) / median(b)
+    ratios = []
+    for _ in range(BOOTSTRAP_ROUNDS):
+        ra = median(rng.choices(a, k=len(a)))
+        rb = median(rng.choices(b, k=len(b)))
+        ratios.append(ra / rb)
+    ratios.sort()
+    low = ratios[int(0.025 * len(ratios))]
+    high = ratios[int(0.975 * len(ratios)) - 1]
+    return point, low, high
+
+
+def verdict_at_most(point, low, high, target):
+    """'met' when even the interval's top is within the target, 'missed' when
+    even its bottom is past it; in between the noise decides."""
+    if high <= target:
+        return "met"
+    if low > target:
+        return "MISSED"
+    return "met (within noise)" if point <= target else "MISSED (within noise)"
+
+
+def ms(seconds):
+    return f"{seconds * 1000:.2f}"
+
+
+def mb(nbytes):
+    return f"{nbytes / 1e6:.1f}"
+
+
+def human_bytes(nbytes):
+    if nbytes >= 1e6:
+        return f"{nbytes / 1e6:.1f} MB"
+    if nbytes >= 1e3:
+        return f"{nbytes / 1e3:.1f} kB"
+    return f"{nbytes} B"
+
+
+def ratio_text(interval):
+    point, low, high = interval
+    return f"{point:.2f} ({low:.2f}–{high:.2f})"
+
+
+class Table:
+    def __init__(self, title, headers, note=None):
+        self.title, self.headers, self.rows, self.note = title, headers, [], note
+
+    def add(self, *cells):
+        self.rows.append([str(c) for c in cells])
+
+    def text(self):
+        widths = [len(h) for h in self.headers]
+        for row in self.rows:
+            widths = [max(w, len(c)) for w, c in zip(widths, row)]
+
+        def line(cells):
+            return "  ".join(c.ljust(w) if i == 0 else c.rjust(w)
+                             for i, (c, w) in enumerate(zip(cells, widths)))
+
+        out = [self.title, line(self.headers), line(["-" * w for w in widths])]
+        out += [line(row) for row in self.rows]
+        if self.note:
+            out.append(self.note)
+        return "\n".join(out)
+
+    def markdown(self):
+        out = [f"### {self.title}", "", "| " + " | ".join(self.headers) + " |",
+               "|" + "|".join(["---"] + ["---:"] * (len(self.headers) - 1)) + "|"]
+        out += ["| " + " | ".join(row) + " |" for row in self.rows]
+        if self.note:
+            out += ["", self.note]
+        return "\n".join(out)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--markdown", required=True)
+    parser.add_argument("--chart-data", required=True)
+    args = parser.parse_args()
+    work = args.work
+
+    pictures = load_pictures(f"{work}/pictures.tsv")
+    timing = load_timing(sorted(glob.glob(f"{work}/timing-*.json")))
+    breakdown = load_timing(sorted(glob.glob(f"{work}/breakdown-*.json")))
+    rss = load_rss(f"{work}/rss.tsv")
+    io = load_io(f"{work}/io.tsv")
+    about = load_about(f"{work}/about.tsv")
+    rng = random.Random(1)
+    keys = [picture_key(fmt, size) for fmt, _ in FORMATS for size in SIZES]
+
+    def times(tool, key):
+        return timing[f"{tool} {key}"]
+
+    tables = []
+    targets = []
+
+    # 1. Medians and ratios.
+    t = Table("Time from start to exit, median in ms (ratios: median / median, 95% bootstrap interval)",
+              ["picture", "file size", "photomap", "exiv2 -g", "exiftool", "floor",
+               "photomap/exiv2", "photomap/exiftool", "photomap/floor"])
+    for key in keys:
+        vs_exiv2 = ratio_interval(times("photomap", key), times("exiv2", key), rng)
+        vs_exiftool = ratio_interval(times("photomap", key), times("exiftool", key), rng)
+        vs_floor = ratio_interval(times("photomap", key), times("floor", key), rng)
+        t.add(picture_label(key), human_bytes(pictures[key]["bytes"]),
+              *[ms(median(times(tool, key))) for tool, _ in TOOLS],
+              ratio_text(vs_exiv2), ratio_text(vs_exiftool), ratio_text(vs_floor))
+        targets.append((f"photomap ≤ {TARGET_VS_EXIV2:.1f}× exiv2 -g, {picture_label(key)}",
+                        f"{vs_exiv2[0]:.2f}×", verdict_at_most(*vs_exiv2, TARGET_VS_EXIV2)))
+        targets.append((f"photomap ≥ 10× faster than exiftool, {picture_label(key)}",
+                        f"{1 / vs_exiftool[0]:.1f}× faster",
+                        verdict_at_most(*vs_exiftool, TARGET_VS_EXIFTOOL)))
+    tables.append(t)
+
+    # 2. Large / small.
+    t = Table("Large picture / small picture, ratio of medians (95% bootstrap interval)",
+              ["format", "small → large"] + [name for _, name in TOOLS])
+    for fmt, fmt_name in FORMATS:
+        small, large = picture_key(fmt, "small"), picture_key(fmt, "large")
+        cells = []
+        for tool, _ in TOOLS:
+            interval = ratio_interval(times(tool, large), times(tool, small), rng)
+            cells.append(ratio_text(interval))
+            if tool == "photomap" and fmt in TARGET_LARGE_SMALL_FORMATS:
+                targets.append((f"photomap large/small ≤ {TARGET_LARGE_SMALL}, {fmt_name}",
+                                f"{interval[0]:.2f}",
+                                verdict_at_most(*interval, TARGET_LARGE_SMALL)))
+        t.add(fmt_name, f"{human_bytes(pictures[small]['bytes'])} → "
+                        f"{human_bytes(pictures[large]['bytes'])}", *cells)
+    tables.append(t)
+
+    # 3. Where photomap's time goes, on the small JPEG.
+    names = ["floor", "linked floor", "photomap, no hand-over", "photomap"]
+    medians = [median(breakdown[n]) for n in names]
+    exiv2_median = median(breakdown["exiv2 -g"])
+    t = Table("Where photomap's time goes, small JPEG, median in ms (a run of its own in each round; "
+              "every command started through /usr/bin/env, which adds the same to each)",
+              ["step", "median", "added by this step"],
+              note="linked floor: a do-nothing program linked against libexiv2 as photomap is. "
+                   "no hand-over: no xdg-open on PATH (posix_spawnp still clones, but runs "
+                   "nothing).")
+    steps = ["floor (do-nothing C program)", "+ load libexiv2 and its dependencies",
+             "+ photomap's own work (exiv2 set-up, open, read, URL)",
+             "+ hand-over (posix_spawnp of xdg-open)"]
+    for i, (step, value) in enumerate(zip(steps, medians)):
+        t.add(step, ms(value), "" if i == 0 else ms(value - medians[i - 1]))
+    t.add("exiv2 -g, for comparison: linked floor + its own work", ms(exiv2_median),
+          ms(exiv2_median - medians[1]))
+    tables.append(t)
+
+    # 4. Peak memory.
+    t = Table("Peak memory, max RSS in MB (/usr/bin/time -v, highest of the runs)",
+              ["picture"] + [name for _, name in TOOLS])
+    for key in keys:
+        t.add(picture_label(key), *[mb(rss[(tool, key)] * 1024) for tool, _ in TOOLS])
+        peak = rss[("photomap", key)] * 1024
+        targets.append((f"photomap max RSS < {TARGET_RSS_BYTES / 1e6:.0f} MB, {picture_label(key)}",
+                        f"{mb(peak)} MB", "met" if peak < TARGET_RSS_BYTES else "MISSED"))
+    tables.append(t)
+
+    # 5. Bytes taken from the picture.
+    t = Table("Bytes taken from the picture (strace: read/pread64 on the picture's descriptors; "
+              "mmap lengths counted apart, mapped is not read)",
+              ["picture", "file size", "photomap reads", "photomap read", "photomap mmap",
+               "exiv2 -g read", "exiv2 -g mmap", "exiftool read"])
+    for key in keys:
+        p, e, x = io[("photomap", key)], io[("exiv2", key)], io[("exiftool", key)]
+        t.add(picture_label(key), human_bytes(pictures[key]["bytes"]), p["reads"],
+              human_bytes(p["read"]), human_bytes(p["mapped"]) if p["mmaps"] else "–",
+              human_bytes(e["read"]), human_bytes(e["mapped"]) if e["mmaps"] else "–",
+              human_bytes(x["read"]))
+    tables.append(t)
+    for fmt, fmt_name in FORMATS:
+        small = io[("photomap", picture_key(fmt, "small"))]
+        large = io[("photomap", picture_key(fmt, "large"))]
+        grows = large["read"] > 1.1 * small["read"] + 4096
+        note = ""
+        if large["mapped"] > 1.1 * small["mapped"] + 4096:
+            note = f"; maps {human_bytes(large['mapped'])} (the whole file)"
+        targets.append((f"photomap's read does not grow with the image data, {fmt_name}",
+                        f"{human_bytes(small['read'])} → {human_bytes(large['read'])}{note}",
+                        "MISSED (grows)" if grows else "met"))
+
+    # Targets.
+    noisy = any("within noise" in verdict for _, _, verdict in targets)
+    t = Table("Targets (reported, not enforced)", ["target", "figure", "verdict"],
+              note="within noise: the 95% interval of the ratio straddles the target; "
+                   "rerun on a quiet machine." if noisy else None)
+    for target in targets:
+        t.add(*target)
+    tables.append(t)
+
+    print()
+    print("\n\n".join(table.text() for table in tables))
+
+    with open(args.markdown, "w") as f:
+        f.write("# photomap benchmark results\n\n")
+        f.write("Written by `bench/run.sh`; do not edit by hand.\n\n")
+        f.write("![Time from start to exit, median](results.svg)\n\n")
+        f.write("| | |\n|---|---|\n")
+        for name, value in about:
+            f.write(f"| {name} | {value} |\n")
+        f.write("\n")
+        f.write("\n\n".join(table.markdown() for table in tables))
+        f.write("\n")
+
+    with open(args.chart_data, "w") as f:
+        f.write("picture\t" + "\t".join(f'"{name}"' for _, name in TOOLS) + "\n")
+        for key in keys:
+            f.write(f'"{picture_label(key)}"\t'
+                    + "\t".join(f"{median(times(tool, key)) * 1000:.4f}" for tool, _ in TOOLS)
+                    + "\n")
+
+
+if __name__ == "__main__":
+    main()

@@ -66,6 +66,13 @@ class DamagedPictures(HardeningRun):
             damaged.write(data)
         return path
 
+    def seeds_to_damage(self, damage):
+        """(name, random generator, bytes) of each seed, the generator fixed per damage kind."""
+        for path in self.seed_paths:
+            name = os.path.basename(path)
+            with open(path, "rb") as picture:
+                yield name, random.Random("%d %s %s" % (RANDOM_SEED, damage, name)), picture.read()
+
     def test_every_seed_picture_opens_its_map_when_intact(self):
         # Damage is only worth testing on pictures that hold a position.
         for path in self.seed_paths:
@@ -75,11 +82,7 @@ class DamagedPictures(HardeningRun):
 
     def test_truncated_copies(self):
         outcomes = []
-        for path in self.seed_paths:
-            name = os.path.basename(path)
-            rng = random.Random("%d truncate %s" % (RANDOM_SEED, name))
-            with open(path, "rb") as picture:
-                data = picture.read()
+        for name, rng, data in self.seeds_to_damage("truncate"):
             for length in truncation_lengths(len(data), rng):
                 copy = self.write("cut-%d-%s" % (length, name), data[:length])
                 outcomes.append(self.run_recorded("%s cut to %d bytes" % (name, length), copy))
@@ -89,11 +92,7 @@ class DamagedPictures(HardeningRun):
 
     def test_copies_with_flipped_bits(self):
         outcomes = []
-        for path in self.seed_paths:
-            name = os.path.basename(path)
-            rng = random.Random("%d flip %s" % (RANDOM_SEED, name))
-            with open(path, "rb") as picture:
-                data = picture.read()
+        for name, rng, data in self.seeds_to_damage("flip"):
             for number in range(FLIPS_PER_PICTURE):
                 damaged, bits = flipped(data, rng, flip_count=(1, 2, 4, 8)[number % 4])
                 copy = self.write("flip-%d-%s" % (number, name), damaged)

@@ -1,4 +1,4 @@
-// The one place where exiv2 is called. Its exceptions stop here.
+// Reading a picture's GPS metadata with exiv2. Its exceptions stop here.
 #include "platform/host/gps_metadata.h"
 
 #include "platform/host/bmff_exif.h"

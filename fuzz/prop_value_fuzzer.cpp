@@ -65,6 +65,14 @@ bool HoldsPointer(VARTYPE type) {
            type == VT_BSTR;
 }
 
+// A block of `count` elements read from the input, owned by `block`.
+template <typename Element>
+Element* ReadElements(ByteReader& input, ULONG count, std::unique_ptr<Element[]>& block) {
+    block.reset(count != 0 ? new Element[count] : nullptr);
+    input.Read(block.get(), count * sizeof(Element));
+    return block.get();
+}
+
 // d + m/60 + s/3600 + ..., added from the first element on.
 template <typename Element>
 double ExpectedSum(const Element* elements, ULONG count) {
@@ -95,25 +103,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         raw.cadbl.cElems = count;
         switch (type & VT_TYPEMASK) {
             case VT_R4:
-                payload.floats.reset(count != 0 ? new float[count] : nullptr);
-                input.Read(payload.floats.get(), count * sizeof(float));
-                raw.caflt.pElems = payload.floats.get();
+                raw.caflt.pElems = ReadElements(input, count, payload.floats);
                 expectedConverts = true;
                 expected = ExpectedSum(payload.floats.get(), count);
                 break;
             case VT_R8:
-                payload.doubles.reset(count != 0 ? new double[count] : nullptr);
-                input.Read(payload.doubles.get(), count * sizeof(double));
-                raw.cadbl.pElems = payload.doubles.get();
+                raw.cadbl.pElems = ReadElements(input, count, payload.doubles);
                 expectedConverts = true;
                 expected = ExpectedSum(payload.doubles.get(), count);
                 break;
             default:
                 // Elements of other types, 8 bytes each: none of them converts,
                 // so only an empty vector gives degrees (zero).
-                payload.doubles.reset(count != 0 ? new double[count] : nullptr);
-                input.Read(payload.doubles.get(), count * sizeof(double));
-                raw.cadbl.pElems = payload.doubles.get();
+                raw.cadbl.pElems = ReadElements(input, count, payload.doubles);
                 expectedConverts = count == 0;
                 break;
         }

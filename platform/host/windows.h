@@ -55,7 +55,6 @@ using FARPROC = INT_PTR(WINAPI*)();
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define ERROR_FILE_NOT_FOUND 2L
-#define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_NAME 123L
 #define HRESULT_FROM_WIN32(x) \
     ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x)&0x0000FFFF) | (7 << 16) | 0x80000000)))
@@ -154,19 +153,14 @@ struct PROPVARIANT {
         int intVal;
         UINT uintVal;
         std::int64_t hVal;
-        ULONGLONG uhVal;
         float fltVal;
         double dblVal;
-        short boolVal;
         SCODE scode;
-        FILETIME filetime;
         char* pszVal;
         wchar_t* pwszVal;
         CountedArray<float> caflt;
         CountedArray<double> cadbl;
         CountedArray<LONG> cal;
-        CountedArray<ULONG> caul;
-        CountedArray<wchar_t*> calpwstr;
     };
 };
 using REFPROPVARIANT = const PROPVARIANT&;

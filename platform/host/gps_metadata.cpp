@@ -2,21 +2,18 @@
 #include "platform/host/gps_metadata.h"
 
 #include "platform/host/bmff_exif.h"
+#include "platform/host/exiv2_compat.h"
 #include "platform/host/picture_file.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cmath>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <vector>
-
-// exiv2 0.27 hands out std::auto_ptr, which C++17 marks deprecated.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#include <exiv2/exiv2.hpp>
 
 namespace host {
 
@@ -26,7 +23,7 @@ void ConfigureExiv2Once() {
     static std::once_flag once;
     std::call_once(once, [] {
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        Exiv2::enableBMFF(true);  // HEIC and AVIF read as nothing without it
+        exiv2::EnableBmff();
         // The XMP toolkit is left to start when a picture has XMP: set up
         // ahead, it would cost most of a read (one thread, so no race).
     });
@@ -89,6 +86,24 @@ GpsCoordinateData ReadCoordinate(const Exiv2::ExifData& exif, const Exiv2::XmpDa
     return coordinate;
 }
 
+bool IsBmff(const Exiv2::Image& image) { return image.imageType() == Exiv2::ImageType::bmff; }
+
+// Reads what exiv2 finds in the picture. On a HEIF or AVIF file, exiv2's
+// refusal is not the last word: it throws on some HDR AVIF files ("corrupted
+// image metadata") whose item tables still lead to the EXIF, so the file
+// counts as one where exiv2 found nothing.
+void ReadExiv2Metadata(Exiv2::Image& image) {
+    if (!IsBmff(image)) {
+        image.readMetadata();
+        return;
+    }
+    try {
+        image.readMetadata();
+    } catch (const exiv2::Error&) {
+        image.clearMetadata();  // whatever it had read before it gave up
+    }
+}
+
 // Where exiv2 finds no EXIF in a HEIF or AVIF file, the file's own item
 // tables may still point at it (exiv2 0.27 ignores their base offsets).
 void ReadBmffExifData(const std::string& name, Exiv2::ExifData* exif) {
@@ -140,13 +155,13 @@ HRESULT ReadGpsMetadata(const std::string& path, GpsMetadata* metadata) {
         if (!picture.IsRegularFile()) return E_FAIL;
         // A FileIo of our own: handing exiv2 the path would let it fetch
         // names that look like web addresses over the network.
-        Exiv2::Image::AutoPtr image =
-            Exiv2::ImageFactory::open(MakeGuardedFileIo(picture.NameForReopening()));
-        if (image.get() == nullptr) return E_FAIL;
-        image->readMetadata();
+        const std::unique_ptr<Exiv2::Image> image =
+            exiv2::OpenImage(MakeGuardedFileIo(picture.NameForReopening()));
+        if (image == nullptr) return E_FAIL;
+        ReadExiv2Metadata(*image);
         const Exiv2::ExifData& exif = image->exifData();
         Exiv2::ExifData bmffExif;
-        if (exif.empty() && image->imageType() == Exiv2::ImageType::bmff) {
+        if (exif.empty() && IsBmff(*image)) {
             ReadBmffExifData(picture.NameForReopening(), &bmffExif);
         }
         const Exiv2::ExifData& found = exif.empty() ? bmffExif : exif;
@@ -155,7 +170,7 @@ HRESULT ReadGpsMetadata(const std::string& path, GpsMetadata* metadata) {
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
-    } catch (const std::exception&) {  // Exiv2::AnyError included
+    } catch (const std::exception&) {  // exiv2's errors included
         return E_FAIL;
     } catch (...) {
         return E_FAIL;
@@ -163,5 +178,3 @@ HRESULT ReadGpsMetadata(const std::string& path, GpsMetadata* metadata) {
 }
 
 }  // namespace host
-
-#pragma GCC diagnostic pop

@@ -1,5 +1,7 @@
 #include "platform/host/picture_file.h"
 
+#include "platform/host/exiv2_compat.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -9,10 +11,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#include <exiv2/error.hpp>
 
 namespace host {
 
@@ -97,7 +95,7 @@ public:
     }
     Exiv2::byte* mmap(bool isWriteable) override {
         if (isWriteable) {
-            throw Exiv2::Error(Exiv2::kerFailedToMapFileForReadWrite, path(), "read only");
+            throw Exiv2::Error(exiv2::kFailedToMapFileForReadWrite, path(), "read only");
         }
         InstallBusErrorHandlerOnce();
         Exiv2::byte* data = Exiv2::FileIo::mmap(false);
@@ -124,10 +122,8 @@ private:
 
 }  // namespace
 
-Exiv2::BasicIo::AutoPtr MakeGuardedFileIo(const std::string& name) {
-    return Exiv2::BasicIo::AutoPtr(new GuardedFileIo(name));
+std::unique_ptr<Exiv2::BasicIo> MakeGuardedFileIo(const std::string& name) {
+    return std::make_unique<GuardedFileIo>(name);
 }
 
 }  // namespace host
-
-#pragma GCC diagnostic pop

@@ -2,13 +2,12 @@
 // against another process shortening the file while it is mapped.
 #pragma once
 
+#include <memory>
 #include <string>
 
-// exiv2 0.27 hands out std::auto_ptr, which C++17 marks deprecated.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#include <exiv2/basicio.hpp>
-#pragma GCC diagnostic pop
+namespace Exiv2 {
+class BasicIo;
+}
 
 namespace host {
 
@@ -37,9 +36,6 @@ private:
 // of the file survives the file being shortened meanwhile: the lost part
 // reads as zeros, which exiv2 takes for damaged data. A handful of pages
 // are touched, however large the file.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-Exiv2::BasicIo::AutoPtr MakeGuardedFileIo(const std::string& name);
-#pragma GCC diagnostic pop
+std::unique_ptr<Exiv2::BasicIo> MakeGuardedFileIo(const std::string& name);
 
 }  // namespace host

@@ -1,5 +1,7 @@
 #include "platform/host/bmff_exif.h"
 
+#include "support/bmff_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,112 +10,18 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-void Append(Bytes& out, std::uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-void Append(Bytes& out, const std::string& text) {
-    out.insert(out.end(), text.begin(), text.end());
-}
-void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
-
-Bytes MakeBox(const std::string& type, const Bytes& body) {
-    Bytes box;
-    Append(box, body.size() + 8, 4);
-    Append(box, type);
-    Append(box, body);
-    return box;
-}
-
-Bytes FullBoxBody(int version, const Bytes& rest) {
-    Bytes body;
-    Append(body, version, 1);
-    Append(body, 0, 3);
-    Append(body, rest);
-    return body;
-}
+using bmff_file::Bytes;
+using bmff_file::Layout;
+using bmff_file::MakeHeif;
 
 // A TIFF block stands in for real EXIF: the reader only has to find it.
 const Bytes kTiff = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0};
-
-Bytes ExifItem() {
-    Bytes item;
-    Append(item, 6, 4);  // TIFF header offset past "Exif\0\0"
-    Append(item, std::string("Exif\0\0", 6));
-    Append(item, kTiff);
-    return item;
-}
-
-Bytes Infe(std::uint16_t id, const std::string& type) {
-    Bytes rest;
-    Append(rest, id, 2);
-    Append(rest, 0, 2);
-    Append(rest, type);
-    Append(rest, std::string("\0", 1));  // empty item name
-    return MakeBox("infe", FullBoxBody(2, rest));
-}
-
-struct Layout {
-    int ilocVersion;
-    int baseOffsetSize;
-    int constructionMethod;  // 0: in the mdat box, 1: in idat
-};
-
-// ftyp, meta(hdlr-less: iinf, iloc, idat), mdat holding [padding, Exif item].
-Bytes MakeHeif(const Layout& layout, const std::string& exifType = "Exif") {
-    const Bytes exif = ExifItem();
-    Bytes iinfRest;
-    Append(iinfRest, 2, 2);
-    Append(iinfRest, Infe(1, "hvc1"));
-    Append(iinfRest, Infe(7, exifType));
-    const Bytes iinf = MakeBox("iinf", FullBoxBody(0, iinfRest));
-    const Bytes idat = MakeBox("idat", layout.constructionMethod == 1 ? exif : Bytes{});
-    const Bytes ftyp = MakeBox("ftyp", Bytes{'h', 'e', 'i', 'c', 0, 0, 0, 0});
-
-    // The iloc box's size does not depend on the offsets it holds.
-    auto makeIloc = [&](std::uint64_t mdatDataStart) {
-        Bytes rest;
-        Append(rest, 0x44, 1);                        // offset and length: 4 bytes
-        Append(rest, layout.baseOffsetSize << 4, 1);  // base offset size, no index
-        const int idSize = layout.ilocVersion < 2 ? 2 : 4;
-        Append(rest, 1, idSize);  // one item
-        Append(rest, 7, idSize);  // the Exif item
-        if (layout.ilocVersion > 0) Append(rest, layout.constructionMethod, 2);
-        Append(rest, 0, 2);  // data reference index
-        const std::uint64_t where = layout.constructionMethod == 1 ? 0 : mdatDataStart + 5;
-        const std::uint64_t base = layout.baseOffsetSize > 0 ? where : 0;
-        Append(rest, base, layout.baseOffsetSize);
-        Append(rest, 1, 2);  // one extent
-        Append(rest, where - base, 4);
-        Append(rest, exif.size(), 4);
-        return MakeBox("iloc", FullBoxBody(layout.ilocVersion, rest));
-    };
-    Bytes metaBody = FullBoxBody(0, {});
-    Append(metaBody, iinf);
-    Append(metaBody, makeIloc(0));
-    Append(metaBody, idat);
-    const std::uint64_t mdatDataStart = ftyp.size() + 8 + metaBody.size() + 8;
-
-    Bytes meta = FullBoxBody(0, {});
-    Append(meta, iinf);
-    Append(meta, makeIloc(mdatDataStart));
-    Append(meta, idat);
-    Bytes mdatBody = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    Append(mdatBody, exif);
-
-    Bytes file = ftyp;
-    Append(file, MakeBox("meta", meta));
-    Append(file, MakeBox("mdat", mdatBody));
-    return file;
-}
 
 class ReadBmffExifTest : public testing::TestWithParam<Layout> {};
 
 TEST_P(ReadBmffExifTest, FindsTheExifItemWhereverItsLocationPoints) {
     Bytes tiff;
-    ASSERT_TRUE(host::ReadBmffExif(MakeHeif(GetParam()), &tiff));
+    ASSERT_TRUE(host::ReadBmffExif(MakeHeif(GetParam(), kTiff), &tiff));
     EXPECT_EQ(tiff, kTiff);
 }
 
@@ -122,7 +30,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, ReadBmffExifTest,
                                          Layout{1, 0, 1}, Layout{2, 4, 0}));
 
 TEST(ReadBmffExif, EveryTruncationFailsCleanly) {
-    const Bytes whole = MakeHeif({1, 4, 0});
+    const Bytes whole = MakeHeif({1, 4, 0}, kTiff);
     Bytes tiff;
     for (std::size_t length = 0; length < whole.size(); ++length) {
         const Bytes cut(whole.begin(), whole.begin() + static_cast<long>(length));
@@ -132,7 +40,7 @@ TEST(ReadBmffExif, EveryTruncationFailsCleanly) {
 
 TEST(ReadBmffExif, FileWithoutExifItemHasNone) {
     Bytes tiff;
-    EXPECT_FALSE(host::ReadBmffExif(MakeHeif({1, 4, 0}, "mime"), &tiff));
+    EXPECT_FALSE(host::ReadBmffExif(MakeHeif({1, 4, 0}, kTiff, "mime"), &tiff));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "latebind/late_bound_table.h"
 
+#include <cstddef>
+#include <cwchar>
+
 LateBoundFunctions LateBoundTable;
 
 namespace {
@@ -14,9 +17,23 @@ void Resolve(HMODULE module, LPCSTR name, Function& entry) {
     entry = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-HMODULE FindOrLoad(LPCWSTR name) {
-    HMODULE module = GetModuleHandleW(name);
-    return module != nullptr ? module : LoadLibraryW(name);
+// Loads the library `name` from the system folder. A bare name would be
+// searched for in the program's own folder first, and a library of that name
+// put beside the program (in Downloads, say) would run with the user's rights.
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    const UINT folderLength = GetSystemDirectoryW(path, MAX_PATH);
+    const std::size_t nameLength = std::wcslen(name);
+    // Zero is a failure; MAX_PATH or more is the size the folder would need.
+    if (folderLength == 0 || folderLength + 1 + nameLength >= MAX_PATH) return nullptr;
+    path[folderLength] = L'\\';
+    std::wmemcpy(path + folderLength + 1, name, nameLength + 1);
+    return LoadLibraryW(path);
+}
+
+HMODULE FindOrLoad(const wchar_t* name) {
+    const HMODULE module = GetModuleHandleW(name);
+    return module != nullptr ? module : LoadFromSystemFolder(name);
 }
 
 bool AllShellEntriesBound(const ShellFunctions& f) {

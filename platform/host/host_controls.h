@@ -15,7 +15,7 @@ struct PlatformRecords {
     int coInitializeCalls = 0;
     int coUninitializeCalls = 0;
     int getModuleHandleCalls = 0;
-    int loadLibraryCalls = 0;
+    std::vector<std::wstring> loadedLibraries;  // every LoadLibraryW name, in order
     std::vector<std::string> lookups;           // every GetProcAddress name, "#N" for ordinals
     std::vector<std::wstring> messageTexts;     // every MessageBoxW text, in order
     std::vector<std::wstring> messageCaptions;  // "" where no caption was given
@@ -33,6 +33,8 @@ void SetLaunchEnabled(bool enabled);
 // program imports ("shell32.dll", "ole32.dll") loaded.
 void RestoreModules();
 void RemoveModule(LPCWSTR name);
+// Still present, but not in the process until LoadLibraryW loads it.
+void UnloadModule(LPCWSTR name);
 // `name` is an export name or MAKEINTRESOURCEA(ordinal).
 void RemoveExport(LPCWSTR module, LPCSTR name);
 

@@ -72,12 +72,26 @@ std::vector<Module>& Modules() {
     return modules;
 }
 
+// Where the stand-in's modules live, written as on Windows: the program joins
+// it with a backslash and a library's name.
+constexpr const wchar_t kSystemFolder[] = L"C:\\Windows\\system32";
+
 Module* FindModule(LPCWSTR name) {
     if (name == nullptr) return nullptr;
     for (Module& module : Modules()) {
         if (module.present && wcscasecmp(module.name, name) == 0) return &module;
     }
     return nullptr;
+}
+
+// A bare name, or a path whose folder is the system folder; a library
+// anywhere else is not found.
+Module* FindModuleFile(LPCWSTR path) {
+    if (path == nullptr) return nullptr;
+    const wchar_t* separator = std::wcsrchr(path, L'\\');
+    if (separator == nullptr) return FindModule(path);
+    const std::wstring folder(path, separator);
+    return wcscasecmp(folder.c_str(), kSystemFolder) == 0 ? FindModule(separator + 1) : nullptr;
 }
 
 HMODULE HandleOf(Module* module) { return reinterpret_cast<HMODULE>(module); }
@@ -98,11 +112,19 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
 }
 
 HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
-    ++host::Records().loadLibraryCalls;
-    Module* module = FindModule(name);
+    host::Records().loadedLibraries.emplace_back(name != nullptr ? name : L"");
+    Module* module = FindModuleFile(name);
     if (module == nullptr) return nullptr;
     module->loaded = true;
     return HandleOf(module);
+}
+
+UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+    const UINT length = static_cast<UINT>(std::wcslen(kSystemFolder));
+    // Too small a buffer gets the size it needs, terminator included.
+    if (buffer == nullptr || size <= length) return length + 1;
+    std::wmemcpy(buffer, kSystemFolder, length + 1);
+    return length;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE handle, LPCSTR name) {
@@ -124,6 +146,10 @@ void RestoreModules() { Modules() = MakeModules(); }
 
 void RemoveModule(LPCWSTR name) {
     if (Module* module = FindModule(name)) module->present = false;
+}
+
+void UnloadModule(LPCWSTR name) {
+    if (Module* module = FindModule(name)) module->loaded = false;
 }
 
 void RemoveExport(LPCWSTR moduleName, LPCSTR name) {

@@ -59,6 +59,7 @@ using FARPROC = INT_PTR(WINAPI*)();
 #define HRESULT_FROM_WIN32(x) \
     ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x)&0x0000FFFF) | (7 << 16) | 0x80000000)))
 
+#define MAX_PATH 260
 #define MAKEINTRESOURCEA(i) ((LPCSTR)((std::uintptr_t)((WORD)(i))))
 #define IS_INTRESOURCE(p) ((((std::uintptr_t)(p)) >> 16) == 0)
 
@@ -238,6 +239,7 @@ HRESULT WINAPI PropVariantClear(PROPVARIANT* value);
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
 HMODULE WINAPI LoadLibraryW(LPCWSTR name);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size);
 
 // shell32 (imported by the program)
 HINSTANCE WINAPI ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,

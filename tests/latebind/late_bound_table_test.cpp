@@ -29,6 +29,13 @@ const std::vector<std::string> kPropsysLookups = {
     "PSGetPropertyKeyFromName", "PSGetNameFromPropertyKey", "PSCreateMemoryPropertyStore",
     "PSGetItemPropertyHandler", "PropVariantToVariant",     "VariantToPropVariant"};
 
+// The full path in the system folder, as the binds must hand it to LoadLibraryW.
+std::wstring InSystemFolder(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder, length) + L"\\" + name;
+}
+
 class LateBoundTableTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -59,7 +66,8 @@ TEST_F(LateBoundTableTest, SecondCallsAnswerFromTheStateWithoutLookingAnythingUp
     EXPECT_TRUE(BindShellFunctions());
     EXPECT_TRUE(BindPropsysFunctions());
     EXPECT_TRUE(host::Records().lookups.empty());
-    EXPECT_EQ(host::Records().getModuleHandleCalls + host::Records().loadLibraryCalls, 0);
+    EXPECT_EQ(host::Records().getModuleHandleCalls, 0);
+    EXPECT_TRUE(host::Records().loadedLibraries.empty());
 }
 
 TEST_F(LateBoundTableTest, PropsysBoundFirstIsNotBoundAgainByTheShellBind) {
@@ -73,7 +81,17 @@ TEST_F(LateBoundTableTest, FindsLoadedLibrariesAndLoadsOnlyTheMissingOne) {
     BindShellFunctions();
     // shell32 is in the process already; Propsys has to be loaded.
     EXPECT_EQ(host::Records().getModuleHandleCalls, 2);
-    EXPECT_EQ(host::Records().loadLibraryCalls, 1);
+    EXPECT_EQ(host::Records().loadedLibraries,
+              std::vector<std::wstring>{InSystemFolder(L"Propsys.dll")});
+}
+
+TEST_F(LateBoundTableTest, LoadsAShellLibraryNotYetInTheProcessFromTheSystemFolder) {
+    host::UnloadModule(L"shell32.dll");
+    EXPECT_TRUE(BindShellFunctions());
+    EXPECT_EQ(CountEmpty(ShellEntries()), 0);
+    const std::vector<std::wstring> expected = {InSystemFolder(L"shell32.dll"),
+                                                InSystemFolder(L"Propsys.dll")};
+    EXPECT_EQ(host::Records().loadedLibraries, expected);
 }
 
 TEST_F(LateBoundTableTest, MissingPropsysFailsAndTakesTheOneFunctionFromOle32) {
@@ -90,7 +108,8 @@ TEST_F(LateBoundTableTest, MissingPropsysDoesNotLoadOle32ForTheFallback) {
     host::RemoveModule(L"ole32.dll");
     EXPECT_FALSE(BindPropsysFunctions());
     EXPECT_EQ(CountEmpty(PropsysEntries()), 12);
-    EXPECT_EQ(host::Records().loadLibraryCalls, 1);  // Propsys only
+    EXPECT_EQ(host::Records().loadedLibraries,
+              std::vector<std::wstring>{InSystemFolder(L"Propsys.dll")});  // Propsys only
 }
 
 TEST_F(LateBoundTableTest, MissingShellLibraryLeavesEveryShellEntryEmpty) {

@@ -1,17 +1,88 @@
 """Checks the built photomap.exe: a 32-bit GUI executable for Windows NT 4.0
-and later that imports only the system's own libraries and carries exactly one
-resource, its version information."""
+and later that imports only functions that Windows XP SP3's own libraries
+export, and carries exactly one resource, its version information."""
 
+import os
+import subprocess
 import sys
+import tempfile
 import unittest
 
 import pefile
 
 EXE = sys.argv.pop(1) if len(sys.argv) > 1 else "build/windows-x86/photomap.exe"
 ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "shell32.dll", "ole32.dll", "msvcrt.dll"}
+
+# Every function photomap.exe may import, reviewed one by one: each exists on
+# Windows XP SP3, so the loader never refuses the program there and it can
+# show that it needs Vista. A new import fails test_imports_only_functions_of_
+# windows_xp until it has been checked and added here. Never add one whose
+# documentation gives a later minimum (GetTickCount64: Windows Vista).
+XP_FUNCTIONS = {
+    # The program's own calls and the start-up code of mingw-w64 and libgcc.
+    # Microsoft's reference page of each gives "Minimum supported client:
+    # Windows 2000 Professional" or "Windows XP".
+    "kernel32.dll": {
+        "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary", "GetLastError",
+        "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoW",
+        "GetSystemDirectoryW", "InitializeCriticalSection", "IsDBCSLeadByteEx",
+        "LeaveCriticalSection", "LoadLibraryA", "LoadLibraryW", "MultiByteToWideChar",
+        "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect", "VirtualQuery",
+    },
+    # Reference pages: "Minimum supported client: Windows 2000 Professional".
+    "user32.dll": {"MessageBoxW"},
+    "shell32.dll": {"ShellExecuteW"},
+    "ole32.dll": {"CoInitialize", "CoTaskMemFree", "CoUninitialize", "PropVariantClear"},
+    # The C library of the runtime's start-up code and formatted print. These
+    # are functions and data of the Visual C++ 6.0 run-time library (its
+    # run-time library reference documents the public ones; the double-
+    # underscore ones are its start-up entries), all exported by the
+    # msvcrt.dll that Windows 2000 and XP install in the system folder.
+    "msvcrt.dll": {
+        "__argc", "__mb_cur_max", "__p__commode", "__p__fmode", "__p__wcmdln",
+        "__set_app_type", "__setusermatherr", "__wargv", "__wgetmainargs", "__winitenv",
+        "_amsg_exit", "_cexit", "_errno", "_initterm", "_iob", "_onexit", "abort", "atoi",
+        "calloc", "exit", "fprintf", "fputwc", "free", "fwprintf", "fwrite", "localeconv",
+        "malloc", "memcpy", "memset", "setlocale", "signal", "strchr", "strerror", "strlen",
+        "strncmp", "vfprintf", "wcslen",
+    },
+}
 LATE_BOUND = {b"SHCreateItemFromParsingName", b"SHCreateShellItem", b"SHGetIDListFromObject"}
 STANDARD_KEYS = ["CompanyName", "FileDescription", "InternalName", "LegalCopyright",
                  "OriginalFilename", "ProductName"]
+
+
+def imports_by_library(pe):
+    """{library name in lower case: set of imported names, "#N" for an ordinal}"""
+    imports = {}
+    for entry in pe.DIRECTORY_ENTRY_IMPORT:
+        names = imports.setdefault(entry.dll.decode().lower(), set())
+        for symbol in entry.imports:
+            names.add(symbol.name.decode() if symbol.name else "#%d" % symbol.ordinal)
+    return imports
+
+
+def imports_outside(allowed, imports):
+    """The imports that `allowed` does not list, as "library!function"."""
+    return sorted("%s!%s" % (library, name) for library, names in imports.items()
+                  for name in names - allowed.get(library, set()))
+
+
+def declared_for_windows_xp(compiler, functions):
+    """Whether the SDK headers that ship with mingw-w64 declare all of
+    `functions` for a program that targets Windows XP (_WIN32_WINNT 0x0501):
+    they leave out what came later."""
+    source = "".join(["#define _WIN32_WINNT 0x0501\n#define WINVER 0x0501\n",
+                      "#include <windows.h>\n#include <objbase.h>\n#include <shellapi.h>\n",
+                      "const void* const used[] = {\n"] +
+                     ["    reinterpret_cast<const void*>(&%s),\n" % name for name in functions] +
+                     ["};\n"])
+    with tempfile.TemporaryDirectory() as directory:
+        path = os.path.join(directory, "declared.cpp")
+        with open(path, "w") as file:
+            file.write(source)
+        result = subprocess.run([compiler, "-fsyntax-only", path], capture_output=True)
+    return result.returncode == 0
 
 
 def string_tables(pe):
@@ -46,6 +117,28 @@ class PhotomapExe(unittest.TestCase):
     def test_imports_only_system_libraries(self):
         imported = {entry.dll.decode().lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
         self.assertEqual(imported, ALLOWED_IMPORTS)
+
+    def test_imports_only_functions_of_windows_xp(self):
+        self.assertEqual(imports_outside(XP_FUNCTIONS, imports_by_library(self.pe)), [])
+
+    def test_the_check_catches_what_windows_xp_lacks(self):
+        # What the executable once imported, an ordinal nobody reviewed and an
+        # unknown library.
+        imports = {"kernel32.dll": {"GetTickCount64", "Sleep"}, "ole32.dll": {"#3"},
+                   "propsys.dll": {"PropVariantToString"}}
+        self.assertEqual(imports_outside(XP_FUNCTIONS, imports),
+                         ["kernel32.dll!GetTickCount64", "ole32.dll!#3",
+                          "propsys.dll!PropVariantToString"])
+
+    @unittest.skipUnless(os.environ.get("PHOTOMAP_WINDOWS_CXX"), "needs the cross compiler")
+    def test_the_sdk_declares_the_listed_system_functions_for_windows_xp(self):
+        # A second opinion on the list, for all but the C library (whose
+        # headers carry no Windows version).
+        compiler = os.environ["PHOTOMAP_WINDOWS_CXX"]
+        system_functions = sorted(name for library, names in XP_FUNCTIONS.items()
+                                  if library != "msvcrt.dll" for name in names)
+        self.assertTrue(declared_for_windows_xp(compiler, system_functions))
+        self.assertFalse(declared_for_windows_xp(compiler, ["GetTickCount64"]))
 
     def test_late_bound_functions_are_not_imported(self):
         names = {symbol.name for entry in self.pe.DIRECTORY_ENTRY_IMPORT

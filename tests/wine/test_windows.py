@@ -10,6 +10,7 @@ the URL to the shell.
 
 import ntpath
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -22,6 +23,7 @@ RUN_UNDER_WINE = os.path.join(HERE, "run-under-wine.sh")
 PHOTOMAP_EXE = os.environ["PHOTOMAP_EXE"]
 DIALOG_HELPER = os.environ["DIALOG_HELPER_EXE"]
 WINE_TESTS = os.environ["WINE_PLATFORM_TESTS_EXE"]
+PLANTED_PROPSYS = os.environ["PLANTED_PROPSYS_DLL"]
 SAMPLE = os.path.join(SOURCE, "samples", "eiffel-tower.jpg")
 
 MESSAGE_A = "This program requires windows Vista or later"
@@ -43,7 +45,12 @@ def run_wine(arguments, extra_environment=None):
 
 def run_photomap(arguments, extra_environment=None):
     """Runs photomap.exe through dialog_helper; returns (dialogs, exit code)."""
-    result = run_wine([DIALOG_HELPER, "--timeout", "120", windows_path(PHOTOMAP_EXE)] + arguments,
+    return run_photomap_at(PHOTOMAP_EXE, arguments, extra_environment)
+
+
+def run_photomap_at(program, arguments, extra_environment=None):
+    """Runs `program`, a copy of photomap.exe, as run_photomap does."""
+    result = run_wine([DIALOG_HELPER, "--timeout", "120", windows_path(program)] + arguments,
                       extra_environment)
     assert result.returncode == 0, result
     dialogs, exit_code = [], None
@@ -90,6 +97,46 @@ class LateBoundTableUnderWine(unittest.TestCase):
                           {"WINEDLLOVERRIDES": overrides + ";propsys=d"})
         self.assertEqual(result.returncode, 0, result.stdout.decode(errors="replace"))
         self.assertIn(b"[  PASSED  ] 1 test.", result.stdout)
+
+
+class PlantedPropsysUnderWine(unittest.TestCase):
+    """A Propsys.dll of the tests' own making beside the program, as in a
+    Downloads folder where someone put one: it must never run."""
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="photomap-planted-")
+        self.addCleanup(shutil.rmtree, self.folder)
+        shutil.copy(PLANTED_PROPSYS, os.path.join(self.folder, "Propsys.dll"))
+        self.mark = os.path.join(self.folder, "planted-library-ran")
+        self.environment = {"PHOTOMAP_PLANTED_MARK": windows_path(self.mark)}
+
+    def beside_the_planted_library(self, program):
+        copy = os.path.join(self.folder, os.path.basename(program))
+        shutil.copy(program, copy)
+        return copy
+
+    def run_wine_tests(self, test_filter):
+        result = run_wine([self.beside_the_planted_library(WINE_TESTS),
+                           "--gtest_filter=" + test_filter], self.environment)
+        self.assertEqual(result.returncode, 0, result.stdout.decode(errors="replace"))
+        self.assertIn(b"[  PASSED  ] 1 test.", result.stdout)
+
+    def test_a_bare_name_would_load_it(self):
+        # The control: without it the tests below could pass for the wrong reason.
+        self.run_wine_tests("BareNameBesideAPlantedPropsys.*")
+        self.assertTrue(os.path.exists(self.mark))
+
+    def test_the_late_bound_table_binds_the_systems_own(self):
+        self.run_wine_tests("LateBoundTableBesideAPlantedPropsys.*")
+        self.assertFalse(os.path.exists(self.mark))
+
+    def test_photomap_does_not_load_it(self):
+        photomap = self.beside_the_planted_library(PHOTOMAP_EXE)
+        dialogs, exit_code = run_photomap_at(photomap, [windows_path(SAMPLE)], self.environment)
+        # Message B, as for every picture under Wine: past the gate, so bound.
+        self.assertEqual(dialogs, [("Error", MESSAGE_B)])
+        self.assertEqual(exit_code, 0)
+        self.assertFalse(os.path.exists(self.mark))
 
 
 class OpenMapAtUnderWine(unittest.TestCase):

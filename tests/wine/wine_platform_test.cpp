@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "app/map_url.h"
@@ -31,6 +33,44 @@ TEST(LateBoundTableWithoutPropsys, FailsThePropsysGroupAndFallsBackToOle32) {
         GetProcAddress(GetModuleHandleW(L"ole32.dll"), "PropVariantChangeType");
     EXPECT_EQ(LateBoundTable.propsys.PropVariantChangeType, fromOle32);
     EXPECT_EQ(CountEmpty(PropsysEntries()), fromOle32 != nullptr ? 11 : 12);
+}
+
+// The folder that `module` was loaded from, as GetModuleFileNameW gives it.
+std::wstring FolderOf(HMODULE module) {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    const std::wstring file(path, length < MAX_PATH ? length : 0);
+    return file.substr(0, file.find_last_of(L'\\'));
+}
+
+std::wstring SystemFolder() {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder, length < MAX_PATH ? length : 0);
+}
+
+// Run from test_windows.py with a Propsys.dll of the tests' own making beside
+// this program; the test there checks that the planted library never ran.
+TEST(LateBoundTableBesideAPlantedPropsys, BindsTheSystemsOwnPropsys) {
+    ASSERT_EQ(GetModuleHandleW(L"Propsys.dll"), nullptr)
+        << "already in the process: the bind would not load it, and this test would prove nothing";
+    EXPECT_TRUE(BindShellFunctions());
+    EXPECT_TRUE(BindPropsysFunctions());
+    EXPECT_EQ(CountEmpty(PropsysEntries()), 0);  // the planted one exports nothing
+
+    const HMODULE propsys = GetModuleHandleW(L"Propsys.dll");
+    ASSERT_NE(propsys, nullptr);
+    EXPECT_EQ(_wcsicmp(FolderOf(propsys).c_str(), SystemFolder().c_str()), 0);
+}
+
+// The control case for the test above, in the same place: a bare name loads
+// the planted library, so a bind that loaded by bare name would be caught.
+TEST(BareNameBesideAPlantedPropsys, LoadsThePlantedLibrary) {
+    ASSERT_EQ(GetModuleHandleW(L"Propsys.dll"), nullptr);
+    const HMODULE planted = LoadLibraryW(L"Propsys.dll");
+    ASSERT_NE(planted, nullptr);
+    EXPECT_EQ(GetProcAddress(planted, "PropVariantToString"), nullptr);
+    EXPECT_NE(_wcsicmp(FolderOf(planted).c_str(), SystemFolder().c_str()), 0);
 }
 
 // The URL reaches the system's handler for web addresses; the test that

@@ -11,6 +11,7 @@ finds no verb, the verb's command line, as registered, is started as
 Explorer starts it: %1 replaced by the picture's path.
 """
 
+import getpass
 import os
 import re
 import shutil
@@ -185,8 +186,8 @@ class Prefix:
         return found
 
     def unix_path(self, relative):
-        return os.path.join(self.path, "drive_c", relative.format(user=os.environ.get("USER",
-                                                                                       "root")))
+        # Wine names the profile folder after the Unix user.
+        return os.path.join(self.path, "drive_c", relative.format(user=getpass.getuser()))
 
     def start(self, helper_arguments):
         """dialog_helper's report: (arguments of the program, dialogs, exit code, status)."""
@@ -215,6 +216,14 @@ class Product:
     @classmethod
     def start(cls):
         cls.work = os.path.abspath(tempfile.mkdtemp(prefix="photomap-msi-", dir=WORK_ROOT))
+        try:
+            cls.prepare()
+        except BaseException:
+            cls.finish()  # unittest does not tear down a module that failed to set up
+            raise
+
+    @classmethod
+    def prepare(cls):
         for version in ("1.0.0", "1.0.1"):
             package = os.path.join(cls.work, "photomap-%s-x86.msi" % version)
             subprocess.run([CMAKE, "-DPHOTOMAP_EXE=" + PHOTOMAP_EXE,
@@ -272,8 +281,8 @@ class Installed(unittest.TestCase):
                                  os.path.join("Program Files", "photomap", "photomap.exe"),
                                  link})
         with open(PHOTOMAP_EXE, "rb") as built, \
-                open(Product.prefix.unix_path("Program Files/photomap/photomap.exe"), "rb") as ok:
-            self.assertEqual(ok.read(), built.read())
+                open(Product.prefix.unix_path("Program Files/photomap/photomap.exe"), "rb") as installed:
+            self.assertEqual(installed.read(), built.read())
 
     def test_writes_the_verb_keys_and_only_them(self):
         changed, removed = changed_keys(Product.fresh_registry, self.registry)

@@ -296,7 +296,8 @@ class Installed(unittest.TestCase):
     def test_add_remove_programs_shows_one_entry_with_the_version(self):
         entries = product_entries(self.registry)
         self.assertEqual([e["DisplayVersion"] for e in entries.values()], ["1.0.0"])
-        self.assertEqual([e["Publisher"] for e in entries.values()], ["photomap developers"])
+        self.assertEqual([(e["Publisher"], e["InstallLocation"]) for e in entries.values()],
+                         [("photomap developers", "C:\\Program Files\\photomap\\")])
 
     def test_send_to_shortcut_starts_the_program_with_the_picture(self):
         target, folder, arguments = read_link(Product.prefix.unix_path(SEND_TO_LINK))

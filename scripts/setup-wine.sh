@@ -2,6 +2,7 @@
 # Prepares a Debian 12 (bookworm) amd64 machine to build the project's 32-bit
 # Windows programs and run them under Wine:
 #   - mingw-w64 i686 cross compilers,
+#   - wixl (msitools), which builds the Windows installer,
 #   - Debian's wine, wine32:i386 and wine64,
 #   - qemu-user from bookworm-backports, registered in binfmt_misc for i386
 #     ELF binaries (for kernels that cannot run 32-bit x86 code themselves),
@@ -34,6 +35,7 @@ qemu_min_version="1:8.0"
 
 wine_packages=(wine wine32:i386 wine64)
 mingw_packages=(g++-mingw-w64-i686-posix)
+msi_packages=(wixl)
 
 is_installed() {
     [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true)" = installed ]
@@ -174,7 +176,7 @@ add_backports_source() {
 install_packages() {
     local missing=() p
     dpkg --print-foreign-architectures | grep -qx i386 || missing+=(i386-arch)
-    for p in "${wine_packages[@]}" "${mingw_packages[@]}"; do
+    for p in "${wine_packages[@]}" "${mingw_packages[@]}" "${msi_packages[@]}"; do
         is_installed "$p" || missing+=("$p")
     done
     qemu_is_recent || missing+=(qemu-user)
@@ -195,7 +197,7 @@ install_packages() {
     fi
     apt-get update -q
     apt-get install -y -q --no-install-recommends \
-        "${wine_packages[@]}" "${mingw_packages[@]}"
+        "${wine_packages[@]}" "${mingw_packages[@]}" "${msi_packages[@]}"
     apt-get install -y -q --no-install-recommends "${qemu_target[@]}" qemu-user
     qemu_is_recent || die "qemu-user $(dpkg-query -W -f='${Version}' qemu-user) is older than $qemu_min_version"
 }

@@ -22,12 +22,14 @@ run_preset windows-x86
 # A bounded fuzzing run of every fuzz target (FUZZ_SECONDS each).
 scripts/test-fuzz.sh
 
-# The packages: built from the release and Windows builds, then the .deb is
+# The packages: built from the release and Windows builds (a zip and an
+# installer for Windows), then the .deb is
 # installed into this machine, run and removed again.
 cmake --preset release >/dev/null
 cmake --build --preset release
 cpack --preset deb
 cpack --preset windows-zip
+cpack --preset windows-msi
 as_root=""
 [ "$(id -u)" -eq 0 ] || as_root="sudo"
 $as_root /usr/bin/python3 tests/package/test_packages.py

@@ -1,5 +1,6 @@
 """The built packages: the .deb installs, runs from its installed path and
-removes cleanly; the Windows .zip holds the executable and its note.
+removes cleanly; the Windows .zip holds the executable and its note, beside
+the installer (tested under Wine by tests/wine/test_msi.py).
 
 Installs into this machine, so it runs as root (CI, or sudo), not in ctest.
 """
@@ -87,6 +88,15 @@ class WindowsZip(unittest.TestCase):
                                         os.path.join(SOURCE, "tests", "wine", "check_pe.py"), exe],
                                        capture_output=True, text=True)
                 self.assertEqual(check.returncode, 0, check.stderr)
+            # Every Notepad shows CRLF lines; a folder the user may write to;
+            # how to remove it again.
+            self.assertEqual(note.count("\n"), note.count("\r\n"))
+            self.assertIn(r"%LOCALAPPDATA%\Programs\photomap", note)
+            self.assertIn("Remove it", note)
+
+    def test_installer_is_a_windows_installer_package(self):
+        with open(only("photomap-*-x86.msi"), "rb") as package:
+            self.assertEqual(package.read(8), bytes.fromhex("d0cf11e0a1b11ae1"))
 
 
 if __name__ == "__main__":

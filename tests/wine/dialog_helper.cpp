@@ -2,22 +2,36 @@
 // dismisses each with OK, and reports the program's exit code.
 //
 //   dialog_helper.exe [--timeout SECONDS] PROGRAM.exe [ARGS...]
+//   dialog_helper.exe [--timeout SECONDS] --command-line "COMMAND LINE"
+//   dialog_helper.exe [--timeout SECONDS] --shell-verb VERB FILE
+//
+// The second form starts a command line as given, as Explorer starts a
+// verb's registered command; the third asks the shell (ShellExecuteExW) to
+// start VERB on FILE.
 //
 // Output (stdout, UTF-8, lines end in "\n"), for each dialog in order:
 //   caption: <dialog title>
 //   text: <message text>      one such line per line of the message
+// before the first dialog, the started program's command line as its own
+// start-up code splits it (CommandLineToArgvW), program name first:
+//   argument: <argument>      one such line per argument
 // then, once the program has ended:
 //   exit: <exit code>
 // A program that shows no dialog produces only the "exit:" line.
 //
 // Exit status: 0 when the program ran and ended; 2 when the timeout
 // (default 60 s) passed: the program is then killed; 3 for usage errors or
-// when the program cannot be started.
+// when the program cannot be started; 4 when the shell finds no such verb
+// for FILE (or starts no process for it).
 //
 // Build: i686-w64-mingw32-g++-posix -municode -static -O2 -o dialog_helper.exe dialog_helper.cpp
+// -lntdll
 
 #include <windows.h>
+#include <shellapi.h>
+#include <winternl.h>
 
+#include <cstddef>
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -200,8 +214,92 @@ void ReportAndDismiss(HWND dialog) {
     }
 }
 
+// Reads what the program's start-up code reads: the command line in its
+// process parameters.
+bool ReadCommandLine(HANDLE process, std::wstring& command_line) {
+    PROCESS_BASIC_INFORMATION basic;
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic,
+                                  nullptr) != 0)
+        return false;
+    const char* peb = reinterpret_cast<const char*>(basic.PebBaseAddress);
+    const char* parameters = nullptr;
+    UNICODE_STRING text;
+    if (!ReadProcessMemory(process, peb + offsetof(PEB, ProcessParameters), &parameters,
+                           sizeof parameters, nullptr) ||
+        !parameters ||
+        !ReadProcessMemory(process, parameters + offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine),
+                           &text, sizeof text, nullptr))
+        return false;
+    std::vector<wchar_t> buf(text.Length / sizeof(wchar_t) + 1, L'\0');
+    if (!ReadProcessMemory(process, text.Buffer, buf.data(), text.Length, nullptr)) return false;
+    command_line.assign(buf.data(), text.Length / sizeof(wchar_t));
+    return true;
+}
+
+void PrintArguments(HANDLE process) {
+    std::wstring command_line;
+    if (!ReadCommandLine(process, command_line)) {
+        ReportError(L"cannot read the program's command line (error %lu)", GetLastError());
+        return;
+    }
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(command_line.c_str(), &count);
+    if (!arguments) return;
+    for (int i = 0; i < count; ++i) PrintField("argument", arguments[i]);
+    LocalFree(arguments);
+}
+
+// The started program: its process handle and ID.
+struct Started {
+    HANDLE process;
+    DWORD pid;
+};
+
+// Starts COMMAND_LINE suspended, so that a job can hold it before it runs.
+bool StartCommandLine(std::wstring command_line, HANDLE job, Started& started) {
+    std::vector<wchar_t> buf(command_line.begin(), command_line.end());
+    buf.push_back(L'\0');
+    STARTUPINFOW si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    ZeroMemory(&pi, sizeof pi);
+    if (!CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        nullptr, &si, &pi)) {
+        ReportError(L"cannot start %ls (error %lu)", command_line.c_str(), GetLastError());
+        return false;
+    }
+    if (job) AssignProcessToJobObject(job, pi.hProcess);
+    ResumeThread(pi.hThread);
+    CloseHandle(pi.hThread);
+    started = Started{pi.hProcess, pi.dwProcessId};
+    return true;
+}
+
+// Asks the shell to start VERB on FILE, as a click on the verb in Explorer's
+// menu does.
+bool StartShellVerb(const wchar_t* verb, const wchar_t* file, HANDLE job, Started& started) {
+    SHELLEXECUTEINFOW info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.lpVerb = verb;
+    info.lpFile = file;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info) || !info.hProcess) {
+        ReportError(L"the shell started no \"%ls\" for %ls (error %lu, code %ld)", verb, file,
+                    GetLastError(), static_cast<long>(reinterpret_cast<INT_PTR>(info.hInstApp)));
+        return false;
+    }
+    if (job) AssignProcessToJobObject(job, info.hProcess);
+    started = Started{info.hProcess, GetProcessId(info.hProcess)};
+    return true;
+}
+
 void PrintUsage() {
-    ReportError(L"usage: dialog_helper.exe [--timeout SECONDS] PROGRAM.exe [ARGS...]");
+    ReportError(
+        L"usage: dialog_helper.exe [--timeout SECONDS] "
+        L"(PROGRAM.exe [ARGS...] | --command-line \"COMMAND LINE\" | --shell-verb VERB FILE)");
 }
 
 }  // namespace
@@ -229,45 +327,45 @@ int wmain(int argc, wchar_t** argv) {
         return 3;
     }
 
-    std::wstring cmdline;
-    for (int i = first; i < argc; ++i) {
-        if (i > first) cmdline += L' ';
-        cmdline += QuoteArg(argv[i]);
-    }
-    std::vector<wchar_t> cmdbuf(cmdline.begin(), cmdline.end());
-    cmdbuf.push_back(L'\0');
-
     // A job lets a timeout kill whatever the program itself started too.
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
-
-    STARTUPINFOW si;
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    ZeroMemory(&pi, sizeof pi);
     DWORD start = GetTickCount();
-    if (!CreateProcessW(nullptr, cmdbuf.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                        nullptr, &si, &pi)) {
-        ReportError(L"cannot start %ls (error %lu)", argv[first], GetLastError());
-        return 3;
+    Started started{nullptr, 0};
+    bool ok = false;
+    if (wcscmp(argv[first], L"--shell-verb") == 0) {
+        if (argc - first != 3) {
+            PrintUsage();
+            return 3;
+        }
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        if (!StartShellVerb(argv[first + 1], argv[first + 2], job, started)) return 4;
+        ok = true;
+    } else if (wcscmp(argv[first], L"--command-line") == 0) {
+        if (argc - first != 2) {
+            PrintUsage();
+            return 3;
+        }
+        ok = StartCommandLine(argv[first + 1], job, started);
+    } else {
+        std::wstring command_line;
+        for (int i = first; i < argc; ++i) {
+            if (i > first) command_line += L' ';
+            command_line += QuoteArg(argv[i]);
+        }
+        ok = StartCommandLine(command_line, job, started);
     }
-    if (job && !AssignProcessToJobObject(job, pi.hProcess)) {
-        CloseHandle(job);
-        job = nullptr;
-    }
-    ResumeThread(pi.hThread);
-    CloseHandle(pi.hThread);
-
+    if (!ok) return 3;
     std::set<HWND> done;
     bool exited = false;
     for (;;) {
-        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
+        if (WaitForSingleObject(started.process, 0) == WAIT_OBJECT_0) {
             exited = true;
             break;
         }
-        DialogSearch f{pi.dwProcessId, &done, nullptr};
+        DialogSearch f{started.pid, &done, nullptr};
         EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&f));
         if (f.found) {
+            if (done.empty()) PrintArguments(started.process);
             done.insert(f.found);
             ReportAndDismiss(f.found);
         }
@@ -275,7 +373,7 @@ int wmain(int argc, wchar_t** argv) {
         if (elapsed >= timeout_ms) break;
         DWORD wait = timeout_ms - elapsed;
         if (wait > kPollMs) wait = kPollMs;
-        if (WaitForSingleObject(pi.hProcess, wait) == WAIT_OBJECT_0) {
+        if (WaitForSingleObject(started.process, wait) == WAIT_OBJECT_0) {
             exited = true;
             break;
         }
@@ -284,15 +382,15 @@ int wmain(int argc, wchar_t** argv) {
     if (!exited) {
         ReportError(L"timeout after %lu s; killing %ls", timeout_ms / 1000, argv[first]);
         if (job) TerminateJobObject(job, 1);
-        TerminateProcess(pi.hProcess, 1);
-        WaitForSingleObject(pi.hProcess, 5000);
-        CloseHandle(pi.hProcess);
+        TerminateProcess(started.process, 1);
+        WaitForSingleObject(started.process, 5000);
+        CloseHandle(started.process);
         return 2;
     }
 
     DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
+    GetExitCodeProcess(started.process, &code);
+    CloseHandle(started.process);
     if (job) CloseHandle(job);
     char line[32];
     std::snprintf(line, sizeof line, "exit: %lu\n", static_cast<unsigned long>(code));

@@ -10,10 +10,38 @@ want="${1:-host}"
 host_packages=(cmake g++ make pkg-config libexiv2-dev xdg-utils)
 test_packages=(googletest exiv2 imagemagick python3 python3-pefile util-linux
     dpkg-dev desktop-file-utils zenity xvfb xdotool tesseract-ocr tesseract-ocr-eng
-    libheif-examples strace valgrind clang libclang-rt-14-dev)
+    libheif-examples strace valgrind clang libclang-rt-dev libgtest-dev libjxr-tools
+    debootstrap)
 
 packages=("${host_packages[@]}")
 [ "$want" = test ] && packages+=("${test_packages[@]}")
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+updated=no
+update_once() {
+    [ "$updated" = yes ] || $sudo apt-get update
+    updated=yes
+}
+
+candidate() { apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p'; }
+known() { [ -n "$(candidate "$1")" ] && [ "$(candidate "$1")" != "(none)" ]; }
+
+# Debian 13 ships libheif's encoders as plugins of libheif's own version;
+# Debian 12 builds them in (the plugins in its backports would not match).
+heif_encoders() {
+    local libheif plugin
+    known libheif1 || return 0
+    libheif=$(candidate libheif1)
+    for plugin in libheif-plugin-x265 libheif-plugin-aomenc; do
+        [ "$(candidate "$plugin")" = "$libheif" ] && echo "$plugin"
+    done
+    return 0
+}
+if [ "$want" = test ]; then
+    known libheif1 || update_once  # a machine that has never fetched the lists
+    mapfile -t -O ${#packages[@]} packages < <(heif_encoders)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -22,7 +50,5 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-$sudo apt-get update
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+update_once
+DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "${missing[@]}"

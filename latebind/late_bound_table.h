@@ -59,8 +59,9 @@ extern LateBoundFunctions LateBoundTable;
 
 // Binds the shell group from "shell32.dll" (Bound only when all 13 entries
 // resolve), then the property-system group. A library that is not yet in the
-// process is loaded from the system folder only, never found by bare name. Answers whether the
-// shell group is Bound; later calls answer from the stored state.
+// process is loaded from the system folder only, never found by bare name.
+// Answers whether the shell group is Bound; later calls answer from the
+// stored state.
 bool BindShellFunctions();
 
 // Binds the property-system group from "Propsys.dll": Bound as soon as the

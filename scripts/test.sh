@@ -17,6 +17,8 @@ run_preset() {
 
 run_preset host
 run_preset host-asan
+# The host suite and the .deb again, in a Debian 13 system (exiv2 0.28).
+if [ "$(id -u)" -eq 0 ]; then scripts/test-debian13.sh; else sudo scripts/test-debian13.sh; fi
 run_preset windows-x86
 
 # A bounded fuzzing run of every fuzz target (FUZZ_SECONDS each).

@@ -15,6 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import newer_formats  # noqa: E402
 import pictures  # noqa: E402
 
 PHOTOMAP = os.environ.get("PHOTOMAP", "build/host/photomap")
@@ -164,6 +165,25 @@ class OpensTheMap(PhotomapRun):
         photo = pictures.picture(self.path("local.jpg"), *RIO)
         uri = pictures.file_uri(photo).replace("file://", "file://localhost", 1)
         self.assert_opens(url_for(RIO), uri)
+
+
+TOKYO = ((35, 39, 31.0, "N"), (139, 44, 43.0, "E"))
+
+
+class OpensNewerFormats(PhotomapRun):
+    """Formats that exiv2 0.28 reads and 0.27 may not."""
+
+    def test_jpeg_xr_where_exiv2_reads_it(self):
+        photo = newer_formats.jpeg_xr_picture(self.path("tokyo.jxr"), *TOKYO)
+        readable, reason = newer_formats.exiv2_reads_gps(photo)
+        if not readable:
+            self.skipTest(reason)
+        self.assert_opens(url_for(TOKYO), photo)
+
+    def test_hdr_avif_whatever_exiv2_makes_of_it(self):
+        # Where exiv2 finds nothing, the file's own Exif item is read.
+        photo = newer_formats.hdr_avif_picture(self.path("tokyo.avif"), *TOKYO)
+        self.assert_opens(url_for(TOKYO), photo)
 
 
 class ShowsMessageB(PhotomapRun):

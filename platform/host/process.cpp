@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 
 extern char** environ;
@@ -11,6 +13,8 @@ extern char** environ;
 namespace host {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // The posix_spawn attributes and file actions, released on every path.
 class SpawnSettings {
@@ -30,38 +34,73 @@ public:
     posix_spawnattr_t attributes_;
 };
 
-}  // namespace
+ProgramEnd EndFromStatus(int status) {
+    if (WIFSIGNALED(status)) return {ProgramEnd::Kind::Signalled, WTERMSIG(status)};
+    return {ProgramEnd::Kind::Exited, WEXITSTATUS(status)};
+}
 
-bool StartProgram(const std::vector<std::string>& arguments, ProgramWait wait, bool quiet) {
-    if (arguments.empty()) return false;
+// Starts the program with 0-2 on /dev/null and every other descriptor
+// closed; -1 when it cannot be started.
+pid_t Spawn(const std::vector<std::string>& arguments, bool ownSession) {
+    if (arguments.empty()) return -1;
     SpawnSettings settings;
     posix_spawn_file_actions_addopen(&settings.actions_, 0, "/dev/null", O_RDONLY, 0);
-    if (quiet) {
-        posix_spawn_file_actions_addopen(&settings.actions_, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(&settings.actions_, 1, 2);
-    }
-    // A detached program outlives us in a session of its own: the browser
-    // may run for hours.
-    if (wait == ProgramWait::Detached) {
-        posix_spawnattr_setflags(&settings.attributes_, POSIX_SPAWN_SETSID);
-    }
+    posix_spawn_file_actions_addopen(&settings.actions_, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&settings.actions_, 1, 2);
+    // exiv2 opens pictures without close-on-exec; nothing of ours may leak.
+    posix_spawn_file_actions_addclosefrom_np(&settings.actions_, 3);
+    if (ownSession) posix_spawnattr_setflags(&settings.attributes_, POSIX_SPAWN_SETSID);
 
     std::vector<std::string> copies = arguments;
     std::vector<char*> vector;
     for (std::string& argument : copies) vector.push_back(argument.data());
     vector.push_back(nullptr);
 
-    pid_t child = 0;
+    pid_t child = -1;
     if (posix_spawnp(&child, vector[0], &settings.actions_, &settings.attributes_, vector.data(),
                      environ) != 0) {
-        return false;
+        return -1;
     }
-    if (wait == ProgramWait::UntilExit) {
+    return child;
+}
+
+// Sleeps a little longer each time, so that a quick exit is seen within a
+// millisecond or two and a long wait costs few wake-ups.
+void Nap(std::chrono::milliseconds& nap, Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto length = std::max(std::chrono::milliseconds(0), std::min(nap, left));
+    const timespec pause = {0, static_cast<long>(length.count()) * 1000000L};
+    nanosleep(&pause, nullptr);
+    nap = std::min(nap * 2, std::chrono::milliseconds(20));
+}
+
+}  // namespace
+
+ProgramEnd RunUntilExit(const std::vector<std::string>& arguments) {
+    const pid_t child = Spawn(arguments, false);
+    if (child < 0) return {ProgramEnd::Kind::NotStarted, 0};
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return {ProgramEnd::Kind::Exited, 0};
+    }
+    return EndFromStatus(status);
+}
+
+ProgramEnd StartDetached(const std::vector<std::string>& arguments,
+                         std::chrono::milliseconds patience) {
+    const pid_t child = Spawn(arguments, true);
+    if (child < 0) return {ProgramEnd::Kind::NotStarted, 0};
+    const Clock::time_point deadline = Clock::now() + patience;
+    auto nap = std::chrono::milliseconds(1);
+    for (;;) {
         int status = 0;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        const pid_t ended = waitpid(child, &status, WNOHANG);
+        if (ended == child) return EndFromStatus(status);
+        if (ended < 0 && errno != EINTR) return {ProgramEnd::Kind::StillRunning, 0};
+        if (Clock::now() >= deadline) return {ProgramEnd::Kind::StillRunning, 0};
+        Nap(nap, deadline);
     }
-    return true;
 }
 
 }  // namespace host

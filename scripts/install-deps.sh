@@ -10,7 +10,7 @@ want="${1:-host}"
 host_packages=(cmake g++ make pkg-config libexiv2-dev xdg-utils dpkg-dev)
 test_packages=(googletest exiv2 imagemagick python3 python3-pefile util-linux
     file lintian desktop-file-utils zenity xvfb xdotool tesseract-ocr tesseract-ocr-eng
-    libheif-examples strace valgrind clang libclang-rt-dev libgtest-dev libjxr-tools
+    libheif-examples strace valgrind chromium clang libclang-rt-dev libgtest-dev libjxr-tools
     debootstrap)
 
 packages=("${host_packages[@]}")

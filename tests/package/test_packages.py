@@ -66,6 +66,15 @@ class DebianPackage(unittest.TestCase):
         self.assertIn("Section: graphics", fields)
         self.assertIn("Priority: optional", fields)
 
+    def test_offered_for_pictures_but_never_the_default(self):
+        # The unpacked .deb and the release build, in throwaway trees.
+        test = os.path.join(SOURCE, "tests", "desktop", "test_mime_defaults.py")
+        environment = dict(os.environ, PHOTOMAP_DEB=only("photomap_*_amd64.deb"),
+                           PHOTOMAP_BUILD_DIR=os.path.join(SOURCE, "build", "release"))
+        result = subprocess.run([sys.executable, test], env=environment, capture_output=True,
+                                text=True, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
     def run_installed(self, picture):
         """Runs /usr/bin/photomap with a stand-in xdg-open; returns the URL it was handed."""
         with tempfile.TemporaryDirectory() as directory:

@@ -12,7 +12,8 @@
 #   - time from start to exit, with hyperfine: every command in one run, in
 #     a few rounds whose runs are pooled; photomap hands its URL to a
 #     stand-in xdg-open (the floor program) that exits at once, so its time
-#     is the time to hand-over;
+#     is the time to hand-over and the stand-in's exit, which photomap waits
+#     for to report a failed launch;
 #   - where photomap's time goes on the small JPEG (a short run a round);
 #   - peak memory (max RSS, /usr/bin/time -v);
 #   - bytes read from the picture (strace);

@@ -9,10 +9,12 @@ Inputs (all written by bench/run.sh into its work folder):
   rss.tsv           tool, picture key, max RSS in KiB (one line per run)
   io.tsv            tool, picture key, opens, reads, bytes read, mmaps, bytes mapped
   about.tsv         name, value: machine, versions, commit, settings
+  browser.tsv       case, command, measure, seconds (bench/browser.py; optional)
 """
 import argparse
 import glob
 import json
+import os
 import random
 import statistics
 
@@ -174,6 +176,42 @@ class Table:
         return "\n".join(out)
 
 
+def browser_table(path, own_time):
+    """Until the browser has the tab, from bench/browser.py; None without its figures."""
+    if not os.path.exists(path):
+        return None
+    runs = {}
+    with open(path) as f:
+        for line in f:
+            case, command, measure, seconds = line.rstrip("\n").split("\t")
+            runs.setdefault((case, command, measure), []).append(float(seconds))
+
+    def cell(case, command, measure):
+        times = runs.get((case, command, measure))
+        return ms(median(times)) if times else "–"
+
+    def count(case):
+        return len(runs.get((case, "photomap", "tab"), []))
+
+    t = Table("Until the browser has the tab: headless chromium, the real xdg-open, small JPEG, "
+              "median in ms (%d runs with chromium running, %d starting it)"
+              % (count("warm"), count("cold")),
+              ["command, from its start", "chromium running", "chromium started for it"],
+              note="chromium running: the https handler hands the URL to it over DevTools, as a "
+                   "second chromium on a desktop hands it to the running one; the tab counts "
+                   "once chromium lists it (polled every 5 ms), before any page loads. photomap "
+                   "waits for xdg-open's exit up to 2 s: with chromium started for it, xdg-open "
+                   "(no desktop here) waits for chromium, so photomap exits after those 2 s.")
+    t.add("photomap, with a stand-in xdg-open that exits at once: exit", ms(own_time), "")
+    t.add("xdg-open URL: exit", cell("warm", "xdg-open", "exit"), "")
+    t.add("xdg-open URL: tab", cell("warm", "xdg-open", "tab"), "")
+    t.add("photomap PICTURE, the real xdg-open: exit", cell("warm", "photomap", "exit"),
+          cell("cold", "photomap", "exit"))
+    t.add("photomap PICTURE, the real xdg-open: tab", cell("warm", "photomap", "tab"),
+          cell("cold", "photomap", "tab"))
+    return t
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--work", required=True)
@@ -241,10 +279,11 @@ def main():
               ["step", "median", "added by this step"],
               note="linked floor: a do-nothing program linked against libexiv2 as photomap is. "
                    "no hand-over: no xdg-open on PATH (posix_spawnp still clones, but runs "
-                   "nothing).")
+                   "nothing). photomap waits for xdg-open's exit, to report a failed launch: "
+                   "here the stand-in's own run.")
     steps = ["floor (do-nothing C program)", "+ load libexiv2 and its dependencies",
              "+ photomap's own work (exiv2 set-up, open, read, URL)",
-             "+ hand-over (posix_spawnp of xdg-open)"]
+             "+ hand-over (posix_spawnp of xdg-open, and waiting for its exit)"]
     for i, (step, value) in enumerate(zip(steps, medians)):
         t.add(step, ms(value), "" if i == 0 else ms(value - medians[i - 1]))
     t.add("exiv2 -g, for comparison: linked floor + its own work", ms(exiv2_median),
@@ -283,6 +322,11 @@ def main():
         targets.append((f"photomap's read does not grow with the image data, {fmt_name}",
                         f"{human_bytes(small['read'])} → {human_bytes(large['read'])}{note}",
                         "MISSED (grows)" if grows else "met"))
+
+    # 6. Until the browser has the tab.
+    browser = browser_table(f"{work}/browser.tsv", median(times("photomap", "jpeg-small")))
+    if browser:
+        tables.append(browser)
 
     # Targets.
     noisy = any("within noise" in verdict for _, _, verdict in targets)

@@ -12,16 +12,21 @@
 #   - time from start to exit, with hyperfine: every command in one run, in
 #     a few rounds whose runs are pooled; photomap hands its URL to a
 #     stand-in xdg-open (the floor program) that exits at once, so its time
-#     is the time to hand-over;
+#     is the time to hand-over and the stand-in's exit, which photomap waits
+#     for to report a failed launch;
 #   - where photomap's time goes on the small JPEG (a short run a round);
 #   - peak memory (max RSS, /usr/bin/time -v);
-#   - bytes read from the picture (strace).
+#   - bytes read from the picture (strace);
+#   - the time until a real browser has the tab (bench/browser.py: headless
+#     chromium, the real xdg-open), beside photomap's and xdg-open's own.
 # Prints the tables and the targets (reported, never failing the run), and
 # writes bench/results.md and bench/results.svg.
 #
 # Settings: BENCH_ROUNDS (8); for each round and command BENCH_WARMUP (1),
-# BENCH_MIN_RUNS (5) and BENCH_MAX_RUNS (10); BENCH_RSS_RUNS (3). Takes
-# about two minutes, plus about a minute the first time, for the pictures.
+# BENCH_MIN_RUNS (5) and BENCH_MAX_RUNS (10); BENCH_RSS_RUNS (3);
+# BENCH_BROWSER_RUNS (10) with chromium running, BENCH_BROWSER_COLD_RUNS (3)
+# starting it. Takes about three minutes, plus about a minute the first
+# time, for the pictures.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -36,6 +41,8 @@ warmup=${BENCH_WARMUP:-1}
 min_runs=${BENCH_MIN_RUNS:-5}
 max_runs=${BENCH_MAX_RUNS:-10}
 rss_runs=${BENCH_RSS_RUNS:-3}
+browser_runs=${BENCH_BROWSER_RUNS:-10}
+browser_cold_runs=${BENCH_BROWSER_COLD_RUNS:-3}
 expected_url="https://www.google.com/maps/place/48.85822222,2.29450000"
 
 remake=false
@@ -50,7 +57,7 @@ say() { printf '==> %s\n' "$*" >&2; }
 
 # ---------------------------------------------------------------- installs
 packages=(cmake g++ make pkg-config libexiv2-dev hyperfine exiv2 libimage-exiftool-perl
-          gnuplot-nox strace time imagemagick libheif-examples python3)
+          gnuplot-nox strace time imagemagick libheif-examples python3 chromium xdg-utils)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -280,6 +287,12 @@ for key in "${keys[@]}"; do
             "$(python3 bench/io_bytes.py "$work/strace.log" "$picture" | tr ' ' '\t')" >>"$work/io.tsv"
     done
 done
+
+# ------------------------------------------------------------------ browser
+say "timing the way to a tab in headless chromium (real xdg-open)"
+python3 bench/browser.py --photomap "$photomap" --picture "$pictures_dir/small.jpg" \
+    --url "$expected_url" --runs "$browser_runs" --cold-runs "$browser_cold_runs" \
+    --output "$work/browser.tsv"
 
 # ------------------------------------------------------------------ results
 python3 bench/report.py --work "$work" --markdown bench/results.md --chart-data "$work/chart.dat"

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that photomap's builds and tests need.
-#   install-deps.sh host    what the Linux build and its run need
+#   install-deps.sh host    what the Linux build, its run and its .deb need
 #   install-deps.sh test    that, plus what every test needs
 # Run as root, or as a user who may use sudo. Packages already present are
 # left alone, so a second run is quick.
 set -euo pipefail
 
 want="${1:-host}"
-host_packages=(cmake g++ make pkg-config libexiv2-dev xdg-utils)
+host_packages=(cmake g++ make pkg-config libexiv2-dev xdg-utils dpkg-dev)
 test_packages=(googletest exiv2 imagemagick python3 python3-pefile util-linux
-    dpkg-dev file desktop-file-utils zenity xvfb xdotool tesseract-ocr tesseract-ocr-eng
-    libheif-examples strace valgrind clang libclang-rt-dev libgtest-dev libjxr-tools
+    file lintian desktop-file-utils zenity xvfb xdotool tesseract-ocr tesseract-ocr-eng
+    libheif-examples strace valgrind chromium clang libclang-rt-dev libgtest-dev libjxr-tools
     debootstrap)
 
 packages=("${host_packages[@]}")

@@ -1,5 +1,7 @@
 // MessageBoxW on the host: one line on stderr, and on a desktop also a modal
 // error dialog, since a program started from a file manager has no terminal.
+#include "platform/host/message_box.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,25 +20,31 @@ bool HasDesktop() {
 }
 
 // Shows the dialog with zenity, where there is one, and waits until it is
-// dismissed. Its own diagnostics stay off our stderr.
+// dismissed.
 void ShowDesktopDialog(const std::string& caption, const std::string& text) {
     if (!HasDesktop()) return;
-    host::StartProgram({"zenity", "--error", "--no-markup", "--title=" + caption, "--text=" + text},
-                       host::ProgramWait::UntilExit, true);
+    host::RunUntilExit(
+        {"zenity", "--error", "--no-markup", "--title=" + caption, "--text=" + text});
 }
 
 }  // namespace
+
+namespace host {
+
+void ShowError(const std::string& caption, const std::string& text) {
+    const std::string line = caption + ": " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    ShowDesktopDialog(caption, text);
+}
+
+}  // namespace host
 
 extern "C" int WINAPI MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
     const std::wstring shownText = text != nullptr ? text : L"";
     const std::wstring shownCaption = caption != nullptr ? caption : L"Error";
     host::Records().messageTexts.push_back(shownText);
     host::Records().messageCaptions.push_back(caption != nullptr ? caption : L"");
-
-    const std::string line =
-        host::BytesFromWide(shownCaption) + ": " + host::BytesFromWide(shownText) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-    ShowDesktopDialog(host::BytesFromWide(shownCaption), host::BytesFromWide(shownText));
+    host::ShowError(host::BytesFromWide(shownCaption), host::BytesFromWide(shownText));
     return IDOK;
 }

@@ -1,19 +1,35 @@
 // Starting other programs from the host stand-in.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 namespace host {
 
-enum class ProgramWait {
-    Detached,  // in a session of its own, not waited for
-    UntilExit,
+// How a started program ended, as far as we waited for it.
+struct ProgramEnd {
+    enum class Kind {
+        NotStarted,    // not found on PATH, or not executable
+        Exited,        // `value` is its exit status
+        Signalled,     // `value` is the signal that ended it
+        StillRunning,  // it outlived our patience and runs on, detached
+    };
+    Kind kind;
+    int value;
 };
 
-// Starts arguments[0], found on PATH, with stdin from /dev/null; stdout and
-// stderr are kept, or sent to /dev/null when `quiet`. False when the program
-// cannot be started.
-bool StartProgram(const std::vector<std::string>& arguments, ProgramWait wait, bool quiet);
+// Every program we start gets /dev/null as stdin, stdout and stderr and no
+// other descriptor of ours, whatever we have open: it must not write into a
+// caller's pipe, or keep one open, long after we have exited.
+
+// Starts arguments[0], found on PATH, and waits until it exits.
+ProgramEnd RunUntilExit(const std::vector<std::string>& arguments);
+
+// Starts arguments[0], found on PATH, in a session of its own, and waits for
+// it at most `patience`; a program still running then is left to run on and
+// is never waited for.
+ProgramEnd StartDetached(const std::vector<std::string>& arguments,
+                         std::chrono::milliseconds patience);
 
 }  // namespace host

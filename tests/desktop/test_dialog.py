@@ -74,6 +74,30 @@ class DesktopDialog(unittest.TestCase):
         self.assertEqual(run.returncode, 0)
         self.assertEqual(stderr.decode(), "Error: " + MESSAGE_B + "\n")
 
+    def test_a_failed_launch_shows_the_same_dialog(self):
+        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        sample = os.path.join(source, "samples", "eiffel-tower.jpg")
+        with tempfile.TemporaryDirectory() as directory:
+            with open(os.path.join(directory, "xdg-open"), "w") as stand_in:
+                stand_in.write("#!/bin/sh\nexit 3\n")  # xdg-open found no browser
+            os.chmod(os.path.join(directory, "xdg-open"), 0o755)
+            run = subprocess.Popen([PHOTOMAP, sample],
+                                   env=self.environment(path=directory + ":/usr/bin:/bin"),
+                                   stdin=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            try:
+                window = self.x("xdotool", "search", "--sync", "--name", "^Error$").split()[0]
+                self.assertIsNone(run.poll(), "photomap must wait while the dialog is open")
+                self.x("xdotool", "windowfocus", "--sync", window, "key", "Return")
+                _, stderr = run.communicate(timeout=WAIT)
+            finally:
+                if run.poll() is None:
+                    run.kill()
+                    run.wait()
+        self.assertEqual(run.returncode, 0)
+        self.assertEqual(stderr.decode(), "Error: Could not open "
+                         "https://www.google.com/maps/place/48.85822222,2.29450000: "
+                         "no web browser was found (xdg-open exit status 3)\n")
+
     def test_without_zenity_the_message_goes_to_stderr_alone(self):
         with tempfile.TemporaryDirectory() as empty:
             result = subprocess.run([PHOTOMAP], env=self.environment(path=empty),

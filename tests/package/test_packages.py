@@ -19,7 +19,8 @@ PACKAGES = os.path.join(SOURCE, "build", "packages")
 SAMPLE = os.path.join(SOURCE, "samples", "eiffel-tower.jpg")
 SAMPLE_URL = "https://www.google.com/maps/place/48.85822222,2.29450000"
 INSTALLED = ["/usr/bin/photomap", "/usr/share/applications/photomap.desktop",
-             "/usr/share/man/man1/photomap.1"]
+             "/usr/share/man/man1/photomap.1.gz", "/usr/share/doc/photomap/copyright",
+             "/usr/share/doc/photomap/changelog.gz"]
 
 
 def only(pattern):
@@ -48,6 +49,31 @@ class DebianPackage(unittest.TestCase):
         status = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Status}", "photomap"],
                                 capture_output=True, text=True).stdout
         self.assertIn(status, ("", "not-installed", "config-files"))
+
+    def test_lintian_reports_no_error_or_warning(self):
+        deb = only("photomap_*_amd64.deb")
+        result = subprocess.run(["lintian", "--fail-on", "error,warning", deb],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertNotRegex(result.stdout, r"(?m)^[EW]: ")
+
+    def test_dependencies_and_recommends(self):
+        deb = only("photomap_*_amd64.deb")
+        fields = subprocess.run(["dpkg-deb", "-f", deb, "Recommends", "Maintainer", "Section",
+                                 "Priority"], capture_output=True, check=True, text=True).stdout
+        self.assertIn("Recommends: zenity", fields)
+        self.assertNotIn("localhost", fields)
+        self.assertIn("Section: graphics", fields)
+        self.assertIn("Priority: optional", fields)
+
+    def test_offered_for_pictures_but_never_the_default(self):
+        # The unpacked .deb and the release build, in throwaway trees.
+        test = os.path.join(SOURCE, "tests", "desktop", "test_mime_defaults.py")
+        environment = dict(os.environ, PHOTOMAP_DEB=only("photomap_*_amd64.deb"),
+                           PHOTOMAP_BUILD_DIR=os.path.join(SOURCE, "build", "release"))
+        result = subprocess.run([sys.executable, test], env=environment, capture_output=True,
+                                text=True, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
 
     def run_installed(self, picture):
         """Runs /usr/bin/photomap with a stand-in xdg-open; returns the URL it was handed."""

@@ -98,7 +98,7 @@ void RefuseNames(Filter& filter) {
     filter.Refuse(EACCES, {SCMP_SYS(open), SCMP_SYS(openat), SCMP_SYS(openat2), SCMP_SYS(creat),
                            SCMP_SYS(stat), SCMP_SYS(lstat), SCMP_SYS(statx), SCMP_SYS(access),
                            SCMP_SYS(faccessat), SCMP_SYS(faccessat2), SCMP_SYS(readlink),
-                           SCMP_SYS(readlinkat)});
+                           SCMP_SYS(readlinkat), SCMP_SYS(getcwd)});
 }
 
 }  // namespace

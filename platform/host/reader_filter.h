@@ -11,7 +11,8 @@ namespace host {
 //             signals to itself (abort), exit;
 //   refused with EACCES (so that libraries that load something lazily, such
 //             as iconv modules, translations or locale data, fail the way
-//             they do on a missing file): opening and stat-ing by name;
+//             they do on a missing file): opening and stat-ing by name, getcwd (exiv2 looks for its
+//             own files on some error paths);
 //   refused with EPERM: writing to any other descriptor;
 //   the end of the process (SIGSYS): every other call, among them execve,
 //             fork/clone, sockets, ptrace, kill, ioctl, and calls of another

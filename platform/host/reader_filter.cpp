@@ -83,7 +83,8 @@ void AllowProcessBasics(Filter& filter) {
     filter.Allow({SCMP_SYS(futex), SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(clock_gettime),
                   SCMP_SYS(gettimeofday), SCMP_SYS(getpid), SCMP_SYS(gettid),
                   SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigreturn),
-                  SCMP_SYS(sched_yield), SCMP_SYS(exit), SCMP_SYS(exit_group)});
+                  SCMP_SYS(sched_yield), SCMP_SYS(getrandom), SCMP_SYS(exit),
+                  SCMP_SYS(exit_group)});
     // fstat by descriptor; by name it is refused below.
     filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(newfstatat),
                SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH));

@@ -7,8 +7,8 @@ namespace host {
 // process what parsing memory and handing back a result need:
 //   allowed   memory (brk, mmap/mprotect without PROT_EXEC, munmap, mremap,
 //             madvise), futex, write to `resultDescriptor` only, close,
-//             fstat of an open descriptor, clocks, signal masks and handlers,
-//             signals to itself (abort), exit;
+//             fstat of an open descriptor, clocks, getrandom (hash seeds), signal masks and
+//             handlers, signals to itself (abort), exit;
 //   refused with EACCES (so that libraries that load something lazily, such
 //             as iconv modules, translations or locale data, fail the way
 //             they do on a missing file): opening and stat-ing by name, getcwd (exiv2 looks for its

@@ -149,24 +149,37 @@ bool ReceiveRecord(int pipe, const timespec& start, ReaderRecord record) {
     }
 }
 
+// Waits, without blocking past the deadline, for the child to end: on its
+// pidfd, or where the kernel has none (before Linux 5.3), by asking waitpid
+// every millisecond. True when it ended by itself (and is reaped).
+bool AwaitEnd(pid_t child, int childHandle, const timespec& start, int* status) {
+    while (true) {
+        const pid_t reaped = waitpid(child, status, WNOHANG);
+        if (reaped == child) return true;
+        if (reaped < 0 && errno != EINTR) return false;
+        const long left = kReaderDeadlineMilliseconds - MillisecondsSince(start);
+        if (left <= 0) return false;
+        if (childHandle >= 0) {
+            struct pollfd watched = {childHandle, POLLIN, 0};
+            if (poll(&watched, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+        } else {
+            const timespec millisecond = {0, 1000000};
+            nanosleep(&millisecond, nullptr);
+        }
+    }
+}
+
 // Waits for the child to end until the deadline, then ends it; either way it
 // is reaped. True when it ended by itself with status 0.
 bool ReapChild(pid_t child, int childHandle, const timespec& start) {
-    bool ended = false;
-    while (childHandle >= 0 && !ended) {
-        const long left = kReaderDeadlineMilliseconds - MillisecondsSince(start);
-        struct pollfd watched = {childHandle, POLLIN, 0};
-        const int ready = left > 0 ? poll(&watched, 1, static_cast<int>(left)) : 0;
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) break;
-        ended = true;
-    }
-    if (!ended) kill(child, SIGKILL);
     int status = 0;
-    pid_t reaped;
-    while ((reaped = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+    if (AwaitEnd(child, childHandle, start, &status)) {
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
-    return ended && reaped == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    kill(child, SIGKILL);
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return false;
 }
 
 }  // namespace

@@ -170,11 +170,7 @@ bool ParseXmpCoordinate(const std::string& text, GpsCoordinateData* coordinate) 
     return true;
 }
 
-void PrepareGpsParsing() {
-    ConfigureExiv2Once();
-    // The XMP toolkit cannot start once the reader is confined.
-    Exiv2::XmpParser::initialize();
-}
+void PrepareGpsParsing() { ConfigureExiv2Once(); }
 
 HRESULT ParseGpsMetadata(const unsigned char* data, std::size_t size, GpsMetadata* metadata) {
     try {

@@ -29,7 +29,12 @@ constexpr bool kSanitizerReports = false;
 // Owns a libseccomp context.
 class Filter {
 public:
-    Filter() : context_(seccomp_init(SCMP_ACT_KILL_PROCESS)) {}
+    Filter() : context_(seccomp_init(SCMP_ACT_KILL_PROCESS)) {
+        // The calls as a binary tree rather than a list: the kernel runs the
+        // filter for every call number when it loads it, and for each call
+        // the reader makes. Without it the filter is slower, no weaker.
+        if (context_ != nullptr) seccomp_attr_set(context_, SCMP_FLTATR_CTL_OPTIMIZE, 2);
+    }
     ~Filter() {
         if (context_ != nullptr) seccomp_release(context_);
     }

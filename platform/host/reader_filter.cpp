@@ -57,6 +57,7 @@ public:
             ok_ = false;
         }
     }
+    void Fail() { ok_ = false; }
     bool Load() { return Valid() && seccomp_load(context_) == 0; }
 
 private:
@@ -73,13 +74,21 @@ void AllowMemory(Filter& filter) {
 
 void AllowResult(Filter& filter, int resultDescriptor) {
     const auto result = static_cast<scmp_datum_t>(resultDescriptor);
+    const std::uint32_t refused = SCMP_ACT_ERRNO(EPERM);
     filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(write), SCMP_A0(SCMP_CMP_EQ, result));
-    if (kSanitizerReports) {
-        filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(write), SCMP_A0(SCMP_CMP_EQ, STDERR_FILENO));
-        filter.Add(SCMP_ACT_ERRNO(EPERM), SCMP_SYS(write), SCMP_A0(SCMP_CMP_NE, result),
-                   SCMP_A0(SCMP_CMP_NE, STDERR_FILENO));
+    if (!kSanitizerReports) {
+        filter.Add(refused, SCMP_SYS(write), SCMP_A0(SCMP_CMP_NE, result));
     } else {
-        filter.Add(SCMP_ACT_ERRNO(EPERM), SCMP_SYS(write), SCMP_A0(SCMP_CMP_NE, result));
+        // The sanitizers report on stderr. A rule compares an argument only
+        // once, so "neither stderr nor the result" is spelled out in ranges.
+        if (resultDescriptor <= STDERR_FILENO) filter.Fail();
+        filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(write), SCMP_A0(SCMP_CMP_EQ, STDERR_FILENO));
+        filter.Add(refused, SCMP_SYS(write), SCMP_A0(SCMP_CMP_LT, STDERR_FILENO));
+        for (int between = STDERR_FILENO + 1; between < resultDescriptor; ++between) {
+            filter.Add(refused, SCMP_SYS(write),
+                       SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(between)));
+        }
+        filter.Add(refused, SCMP_SYS(write), SCMP_A0(SCMP_CMP_GT, result));
     }
     filter.Refuse(EPERM, {SCMP_SYS(writev), SCMP_SYS(pwrite64), SCMP_SYS(pwritev)});
 }
@@ -88,7 +97,7 @@ void AllowProcessBasics(Filter& filter) {
     filter.Allow({SCMP_SYS(futex), SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(clock_gettime),
                   SCMP_SYS(gettimeofday), SCMP_SYS(getpid), SCMP_SYS(gettid),
                   SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigreturn),
-                  SCMP_SYS(sched_yield), SCMP_SYS(getrandom), SCMP_SYS(exit),
+                  SCMP_SYS(sigaltstack), SCMP_SYS(sched_yield), SCMP_SYS(getrandom), SCMP_SYS(exit),
                   SCMP_SYS(exit_group)});
     // fstat by descriptor; by name it is refused below.
     filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(newfstatat),

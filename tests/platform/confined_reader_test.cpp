@@ -289,11 +289,16 @@ TEST(ConfinedReader, RunsUnderSeccompWithoutNewPrivileges) {
     const Picture picture;
     host::GpsMetadata metadata;
     HRESULT status = E_FAIL;
-    std::thread reading([&] { status = Read(picture, ParseWaitingForRelease, &metadata); });
-    while (rendezvous->reader == 0) std::this_thread::yield();
+    std::atomic<bool> done{false};
+    std::thread reading([&] {
+        status = Read(picture, ParseWaitingForRelease, &metadata);
+        done = true;
+    });
+    // A reader that fails before it parses ends the read, and the wait.
+    while (rendezvous->reader == 0 && !done) std::this_thread::yield();
     const int reader = rendezvous->reader;
-    const std::string seccomp = StatusLine(reader, "Seccomp");
-    const std::string noNewPrivileges = StatusLine(reader, "NoNewPrivs");
+    const std::string seccomp = reader != 0 ? StatusLine(reader, "Seccomp") : "";
+    const std::string noNewPrivileges = reader != 0 ? StatusLine(reader, "NoNewPrivs") : "";
     rendezvous->release = true;
     reading.join();
     munmap(shared, sizeof(Rendezvous));

@@ -65,6 +65,12 @@ private:
     bool ok_ = true;
 };
 
+// A comparison of the call's first argument, with every field given
+// (libseccomp's SCMP_A0 leaves the second datum out).
+scmp_arg_cmp FirstArgument(scmp_compare comparison, scmp_datum_t value) {
+    return {0, comparison, value, 0};
+}
+
 void AllowMemory(Filter& filter) {
     filter.Allow({SCMP_SYS(brk), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(madvise)});
     // No page of the reader's ever becomes executable.
@@ -75,20 +81,20 @@ void AllowMemory(Filter& filter) {
 void AllowResult(Filter& filter, int resultDescriptor) {
     const auto result = static_cast<scmp_datum_t>(resultDescriptor);
     const std::uint32_t refused = SCMP_ACT_ERRNO(EPERM);
-    filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(write), SCMP_A0(SCMP_CMP_EQ, result));
+    filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(write), FirstArgument(SCMP_CMP_EQ, result));
     if (!kSanitizerReports) {
-        filter.Add(refused, SCMP_SYS(write), SCMP_A0(SCMP_CMP_NE, result));
+        filter.Add(refused, SCMP_SYS(write), FirstArgument(SCMP_CMP_NE, result));
     } else {
         // The sanitizers report on stderr. A rule compares an argument only
         // once, so "neither stderr nor the result" is spelled out in ranges.
         if (resultDescriptor <= STDERR_FILENO) filter.Fail();
-        filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(write), SCMP_A0(SCMP_CMP_EQ, STDERR_FILENO));
-        filter.Add(refused, SCMP_SYS(write), SCMP_A0(SCMP_CMP_LT, STDERR_FILENO));
+        filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(write), FirstArgument(SCMP_CMP_EQ, STDERR_FILENO));
+        filter.Add(refused, SCMP_SYS(write), FirstArgument(SCMP_CMP_LT, STDERR_FILENO));
         for (int between = STDERR_FILENO + 1; between < resultDescriptor; ++between) {
             filter.Add(refused, SCMP_SYS(write),
-                       SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(between)));
+                       FirstArgument(SCMP_CMP_EQ, static_cast<scmp_datum_t>(between)));
         }
-        filter.Add(refused, SCMP_SYS(write), SCMP_A0(SCMP_CMP_GT, result));
+        filter.Add(refused, SCMP_SYS(write), FirstArgument(SCMP_CMP_GT, result));
     }
     filter.Refuse(EPERM, {SCMP_SYS(writev), SCMP_SYS(pwrite64), SCMP_SYS(pwritev)});
 }
@@ -106,7 +112,7 @@ void AllowProcessBasics(Filter& filter) {
                SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, 0));
     // abort() and raise() signal the calling thread; nobody else.
     const auto self = static_cast<scmp_datum_t>(getpid());
-    filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(tgkill), SCMP_A0(SCMP_CMP_EQ, self));
+    filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(tgkill), FirstArgument(SCMP_CMP_EQ, self));
 }
 
 void RefuseNames(Filter& filter) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Sums what one process read from one file, from an strace log.
+"""Sums what a program read from one file, from an strace (-f) log.
 
-strace -e trace=openat,open,read,pread64,readv,preadv,mmap,munmap,close,dup,dup2,dup3
+strace -f -e trace=openat,open,read,pread64,readv,preadv,mmap,munmap,close,dup,dup2,dup3
 Prints: opens reads read_bytes mmaps mapped_bytes
 read_bytes counts the bytes read()/pread64() returned on the picture's fds;
 mapped_bytes is the length of mmap()s of those fds (mapped, not necessarily
@@ -24,7 +24,7 @@ with open(log_path, errors="replace") as log:
     for line in log:
         m = open_re.match(line)
         if m:
-            # photomap opens the picture once and reopens it as /proc/self/fd/N.
+            # A reopening as /proc/self/fd/N counts as the picture too.
             reopened = re.fullmatch(r"/proc/self/fd/(\d+)", m.group(1))
             if m.group(1) == picture or (reopened and reopened.group(1) in fds):
                 fds.add(m.group(2))

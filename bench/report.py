@@ -4,7 +4,8 @@ and the data file that bench/chart.gp draws.
 
 Inputs (all written by bench/run.sh into its work folder):
   pictures.tsv      key, file, bytes, pixels
-  timing-N.json     hyperfine --export-json of round N's main run
+  timing-N.json     hyperfine --export-json of round N's main run (photomap, exiv2,
+                    exiftool, floor and photomap_unconfined as "unconfined")
   breakdown-N.json  hyperfine --export-json of round N's start-up breakdown run
   rss.tsv           tool, picture key, max RSS in KiB (one line per run)
   io.tsv            tool, picture key, opens, reads, bytes read, mmaps, bytes mapped
@@ -32,6 +33,7 @@ TARGET_VS_EXIFTOOL = 0.1  # photomap / exiftool, at most (10x faster)
 TARGET_LARGE_SMALL = 1.1  # photomap large / small, at most
 TARGET_LARGE_SMALL_FORMATS = ("jpeg", "tiff", "heic")
 TARGET_RSS_BYTES = 10_000_000  # photomap max RSS, below (10 MB)
+TARGET_READER_COST = 1.2  # photomap / photomap parsing in its own process, at most
 BOOTSTRAP_ROUNDS = 2000
 
 
@@ -251,6 +253,22 @@ def main():
         targets.append((f"photomap ≥ 10× faster than exiftool, {picture_label(key)}",
                         f"{1 / vs_exiftool[0]:.1f}× faster",
                         verdict_at_most(*vs_exiftool, TARGET_VS_EXIFTOOL)))
+    tables.append(t)
+
+    # 1b. What the confined reader process costs.
+    t = Table("The reader process's cost: time from start to exit, median in ms (photomap, and "
+              "the same program parsing in its own process; ratio: 95% bootstrap interval)",
+              ["picture", "photomap", "parsing in its own process", "ratio"],
+              note="parsing in its own process: photomap_unconfined, built from the same sources "
+                   "with bench/unconfined_reader.cpp for the reader.")
+    for key in keys:
+        cost = ratio_interval(times("photomap", key), times("unconfined", key), rng)
+        t.add(picture_label(key), ms(median(times("photomap", key))),
+              ms(median(times("unconfined", key))), ratio_text(cost))
+        if key == picture_key("jpeg", "small"):
+            targets.append((f"photomap ≤ {TARGET_READER_COST:.1f}× parsing in its own process, "
+                            f"{picture_label(key)}", f"{cost[0]:.2f}×",
+                            verdict_at_most(*cost, TARGET_READER_COST)))
     tables.append(t)
 
     # 2. Large / small.

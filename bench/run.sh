@@ -14,6 +14,9 @@
 #     stand-in xdg-open (the floor program) that exits at once, so its time
 #     is the time to hand-over and the stand-in's exit, which photomap waits
 #     for to report a failed launch;
+#   - what the confined reader process costs: photomap beside the same
+#     program parsing in its own process (photomap_unconfined), in the same
+#     rounds;
 #   - where photomap's time goes on the small JPEG (a short run a round);
 #   - peak memory (max RSS, /usr/bin/time -v);
 #   - bytes read from the picture (strace);
@@ -82,8 +85,11 @@ exiftool=$(command -v exiftool)
 # ------------------------------------------------------------------ builds
 say "building photomap (release preset)"
 cmake --preset release >/dev/null
-cmake --build --preset release --target photomap >/dev/null
+cmake --build --preset release --target photomap photomap_unconfined >/dev/null
 photomap=$root/build/release/photomap
+# The same program with the picture parsed in its own process instead of the
+# confined reader process (bench/unconfined_reader.cpp): what the reader costs.
+unconfined=$root/build/release/photomap_unconfined
 
 # The same compiler flags as photomap's own objects (-std=… aside), read from
 # the release build, so the floor is built the way photomap is.
@@ -170,14 +176,16 @@ failed=false
 for key in "${keys[@]}"; do
     picture=$pictures_dir/${file[$key]}
     url_file=$work/handed-over-url
-    rm -f "$url_file"
-    errors=$(PATH="$check_bin:$PATH" PHOTOMAP_BENCH_URL_FILE="$url_file" "$photomap" "$picture" 2>&1)
-    for _ in $(seq 50); do [ -e "$url_file" ] && break; sleep 0.1; done
-    url=$(cat "$url_file" 2>/dev/null || true)
-    if [ -n "$errors" ] || [ "$url" != "$expected_url" ]; then
-        echo "photomap on $key: handed over '${url}', printed '${errors}'" >&2
-        failed=true
-    fi
+    for program in "$photomap" "$unconfined"; do
+        rm -f "$url_file"
+        errors=$(PATH="$check_bin:$PATH" PHOTOMAP_BENCH_URL_FILE="$url_file" "$program" "$picture" 2>&1)
+        for _ in $(seq 50); do [ -e "$url_file" ] && break; sleep 0.1; done
+        url=$(cat "$url_file" 2>/dev/null || true)
+        if [ -n "$errors" ] || [ "$url" != "$expected_url" ]; then
+            echo "$(basename "$program") on $key: handed over '${url}', printed '${errors}'" >&2
+            failed=true
+        fi
+    done
     "$exiv2" -g Exif.GPSInfo.GPSLatitude -Pv "$picture" 2>/dev/null | grep -q "48/1 51/1 296/10" ||
         { echo "exiv2 finds no GPS latitude in $key" >&2; failed=true; }
     "$exiftool" -n -GPSLatitude -GPSLongitude "$picture" | grep -q "48.858" ||
@@ -221,7 +229,8 @@ for key in "${keys[@]}"; do
     printf '%s\t%s\n' "photomap $key" "$(q "$photomap") $picture" \
         "exiv2 $key" "$(q "$exiv2") -g Exif.GPSInfo -Pv $picture" \
         "exiftool $key" "$(q "$exiftool") -n -GPSLatitude -GPSLongitude $picture" \
-        "floor $key" "$(q "$work/floor") $picture" >>"$work/commands.tsv"
+        "floor $key" "$(q "$work/floor") $picture" \
+        "unconfined $key" "$(q "$unconfined") $picture" >>"$work/commands.tsv"
 done
 count=$(wc -l <"$work/commands.tsv")
 for round in $(seq "$rounds"); do
@@ -280,7 +289,8 @@ for key in "${keys[@]}"; do
             exiv2) command=("$exiv2" -g Exif.GPSInfo -Pv "$picture") ;;
             exiftool) command=("$exiftool" -n -GPSLatitude -GPSLongitude "$picture") ;;
         esac
-        PATH="$bin:$PATH" strace -qq -o "$work/strace.log" \
+        # -f: photomap reads the picture in its reader process.
+        PATH="$bin:$PATH" strace -f -qq -o "$work/strace.log" \
             -e trace=open,openat,read,pread64,readv,preadv,preadv2,mmap,close,dup,dup2,dup3 \
             "${command[@]}" >/dev/null
         printf '%s\t%s\t%s\n' "$tool" "$key" \

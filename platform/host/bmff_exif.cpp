@@ -1,12 +1,10 @@
 #include "platform/host/bmff_exif.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 namespace host {
 
@@ -15,6 +13,9 @@ namespace {
 constexpr std::uint64_t kLargestMeta = 4u << 20;  // item tables are kilobytes
 constexpr std::uint64_t kLargestExif = 16u << 20;
 constexpr int kMostTopLevelBoxes = 64;
+// Far above any camera's file (a grid of tiles is a few hundred items).
+constexpr std::uint64_t kMostItems = 16384;
+constexpr std::uint64_t kMostExtents = 65536;  // over all items together
 
 // Bytes at an offset of the file, wherever the file lives.
 using ReadAt = std::function<bool(std::uint64_t offset, std::uint64_t length, unsigned char* out)>;
@@ -140,6 +141,28 @@ struct ItemLocation {
     std::vector<Extent> extents;
 };
 
+// Reads the extents of one item entry; keeps them only when `keep`.
+bool ReadExtents(Cursor& cursor, int indexSize, int offsetSize, int lengthSize,
+                 std::uint64_t baseOffset, bool keep, std::uint64_t* extentsLeft,
+                 std::vector<Extent>* extents) {
+    const auto extentCount = cursor.Read(2);
+    const auto width = static_cast<std::uint64_t>(indexSize + offsetSize + lengthSize);
+    // The table must hold every extent it claims: checked before the loop,
+    // so that a count costs nothing without the bytes behind it.
+    if (!cursor.Ok() || extentCount > *extentsLeft || extentCount * width > cursor.Left()) {
+        return false;
+    }
+    *extentsLeft -= extentCount;
+    for (std::uint64_t e = 0; e < extentCount; ++e) {
+        cursor.Skip(static_cast<std::uint64_t>(indexSize));
+        const auto offset = cursor.Read(offsetSize);
+        const auto length = cursor.Read(lengthSize);
+        if (offset > UINT64_MAX - baseOffset) return false;
+        if (keep) extents->push_back({baseOffset + offset, length});
+    }
+    return cursor.Ok();
+}
+
 // The location of `itemId` from the iloc box body.
 bool FindItemLocation(const unsigned char* iloc, std::uint64_t size, std::uint32_t itemId,
                       ItemLocation* location) {
@@ -154,25 +177,25 @@ bool FindItemLocation(const unsigned char* iloc, std::uint64_t size, std::uint32
     const int indexSize = (version == 1 || version == 2) ? static_cast<int>(moreSizes & 0x0F) : 0;
     const auto itemCount = cursor.Read(version < 2 ? 2 : 4);
     const auto validSize = [](int bytes) { return bytes == 0 || bytes == 4 || bytes == 8; };
-    if (version > 2 || !validSize(offsetSize) || !validSize(lengthSize) ||
-        !validSize(baseOffsetSize) || !validSize(indexSize)) {
+    // An extent without a length is of no use for the Exif item, and one that
+    // takes no bytes at all would let a tiny table claim billions of them.
+    if (version > 2 || !validSize(offsetSize) || lengthSize == 0 || !validSize(lengthSize) ||
+        !validSize(baseOffsetSize) || !validSize(indexSize) || itemCount > kMostItems) {
         return false;
     }
+    std::uint64_t extentsLeft = kMostExtents;
     for (std::uint64_t item = 0; item < itemCount && cursor.Ok(); ++item) {
         const auto id = cursor.Read(version < 2 ? 2 : 4);
         const int method = (version == 1 || version == 2) ? int(cursor.Read(2) & 0x0F) : 0;
         cursor.Skip(2);  // data reference index
         const auto baseOffset = cursor.Read(baseOffsetSize);
-        const auto extentCount = cursor.Read(2);
+        const bool wanted = id == itemId;
         std::vector<Extent> extents;
-        for (std::uint64_t e = 0; e < extentCount && cursor.Ok(); ++e) {
-            cursor.Skip(static_cast<std::uint64_t>(indexSize));
-            const auto offset = cursor.Read(offsetSize);
-            const auto length = cursor.Read(lengthSize);
-            if (offset > UINT64_MAX - baseOffset) return false;
-            extents.push_back({baseOffset + offset, length});
+        if (!ReadExtents(cursor, indexSize, offsetSize, lengthSize, baseOffset, wanted,
+                         &extentsLeft, &extents)) {
+            return false;
         }
-        if (cursor.Ok() && id == itemId) {
+        if (wanted) {
             location->constructionMethod = method;
             location->extents = std::move(extents);
             return true;
@@ -251,50 +274,20 @@ bool ReadExif(std::uint64_t fileSize, const ReadAt& readFile, std::vector<unsign
            TiffFromExifItem(item, tiff);
 }
 
-// Closes the descriptor on every path.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-    ~FileDescriptor() {
-        if (descriptor_ >= 0) close(descriptor_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
-
 }  // namespace
 
-bool ReadBmffExif(const std::string& path, std::vector<unsigned char>* tiff) {
-    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat status;
-    if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return false;
-    }
-    const ReadAt readFile = [&file](std::uint64_t offset, std::uint64_t length,
-                                    unsigned char* out) {
-        for (std::uint64_t done = 0; done < length;) {
-            const ssize_t got =
-                pread(file.Get(), out + done, length - done, static_cast<off_t>(offset + done));
-            if (got <= 0) return false;
-            done += static_cast<std::uint64_t>(got);
-        }
+bool ReadBmffExif(const unsigned char* file, std::size_t size, std::vector<unsigned char>* tiff) {
+    const ReadAt readMemory = [file, size](std::uint64_t offset, std::uint64_t length,
+                                           unsigned char* out) {
+        if (offset > size || length > size - offset) return false;
+        std::memcpy(out, file + offset, length);
         return true;
     };
-    return ReadExif(static_cast<std::uint64_t>(status.st_size), readFile, tiff);
+    return ReadExif(size, readMemory, tiff);
 }
 
 bool ReadBmffExif(const std::vector<unsigned char>& file, std::vector<unsigned char>* tiff) {
-    const ReadAt readMemory = [&file](std::uint64_t offset, std::uint64_t length,
-                                      unsigned char* out) {
-        if (offset > file.size() || length > file.size() - offset) return false;
-        std::memcpy(out, file.data() + offset, length);
-        return true;
-    };
-    return ReadExif(file.size(), readMemory, tiff);
+    return ReadBmffExif(file.data(), file.size(), tiff);
 }
 
 }  // namespace host

@@ -2,8 +2,15 @@
 #include "platform/host/gps_metadata.h"
 
 #include "platform/host/bmff_exif.h"
+#include "platform/host/confined_reader.h"
 #include "platform/host/exiv2_compat.h"
 #include "platform/host/picture_file.h"
+
+// exiv2.hpp leaves out WebP; 0.27's headers declare std::auto_ptr.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/webpimage.hpp>
+#pragma GCC diagnostic pop
 
 #include <algorithm>
 #include <charconv>
@@ -88,6 +95,21 @@ GpsCoordinateData ReadCoordinate(const Exiv2::ExifData& exif, const Exiv2::XmpDa
 
 bool IsBmff(const Exiv2::Image& image) { return image.imageType() == Exiv2::ImageType::bmff; }
 
+// Still pictures and camera raws only: exiv2's readers of video (Matroska,
+// RIFF/AVI, QuickTime, ASF), of PostScript and of metadata sidecars are
+// never run, whatever else exiv2 was built with.
+template <typename Type>
+bool IsStillPictureType(Type type) {
+    namespace types = Exiv2::ImageType;
+    // TIFF stands for the TIFF-based raws too (DNG, NEF, PEF, ARW, SR2, SRW);
+    // BMFF for HEIF, AVIF, JPEG XL and CR3.
+    const Type pictures[] = {types::jpeg, types::tiff, types::cr2, types::crw, types::mrw,
+                             types::orf,  types::raf,  types::rw2, types::png, types::webp,
+                             types::bmff, types::jp2,  types::psd, types::gif, types::bmp,
+                             types::tga,  types::pgf};
+    return std::find(std::begin(pictures), std::end(pictures), type) != std::end(pictures);
+}
+
 // Reads what exiv2 finds in the picture. On a HEIF or AVIF file, exiv2's
 // refusal is not the last word: it throws on some HDR AVIF files ("corrupted
 // image metadata") whose item tables still lead to the EXIF, so the file
@@ -106,9 +128,9 @@ void ReadExiv2Metadata(Exiv2::Image& image) {
 
 // Where exiv2 finds no EXIF in a HEIF or AVIF file, the file's own item
 // tables may still point at it (exiv2 0.27 ignores their base offsets).
-void ReadBmffExifData(const std::string& name, Exiv2::ExifData* exif) {
+void ReadBmffExifData(const unsigned char* data, std::size_t size, Exiv2::ExifData* exif) {
     std::vector<unsigned char> tiff;
-    if (!ReadBmffExif(name, &tiff)) return;
+    if (!ReadBmffExif(data, size, &tiff)) return;
     Exiv2::ExifParser::decode(*exif, tiff.data(), static_cast<std::uint32_t>(tiff.size()));
 }
 
@@ -148,22 +170,22 @@ bool ParseXmpCoordinate(const std::string& text, GpsCoordinateData* coordinate) 
     return true;
 }
 
-HRESULT ReadGpsMetadata(const std::string& path, GpsMetadata* metadata) {
+void PrepareGpsParsing() { ConfigureExiv2Once(); }
+
+HRESULT ParseGpsMetadata(const unsigned char* data, std::size_t size, GpsMetadata* metadata) {
     try {
         ConfigureExiv2Once();
-        const OpenedPicture picture(path);
-        if (!picture.IsRegularFile()) return E_FAIL;
-        // A FileIo of our own: handing exiv2 the path would let it fetch
-        // names that look like web addresses over the network.
+        if (data == nullptr || size == 0 ||
+            !IsStillPictureType(Exiv2::ImageFactory::getType(data, size))) {
+            return E_FAIL;
+        }
         const std::unique_ptr<Exiv2::Image> image =
-            exiv2::OpenImage(MakeGuardedFileIo(picture.NameForReopening()));
+            exiv2::OpenImage(std::make_unique<Exiv2::MemIo>(data, size));
         if (image == nullptr) return E_FAIL;
         ReadExiv2Metadata(*image);
         const Exiv2::ExifData& exif = image->exifData();
         Exiv2::ExifData bmffExif;
-        if (exif.empty() && IsBmff(*image)) {
-            ReadBmffExifData(picture.NameForReopening(), &bmffExif);
-        }
+        if (exif.empty() && IsBmff(*image)) ReadBmffExifData(data, size, &bmffExif);
         const Exiv2::ExifData& found = exif.empty() ? bmffExif : exif;
         metadata->latitude = ReadCoordinate(found, image->xmpData(), "Latitude");
         metadata->longitude = ReadCoordinate(found, image->xmpData(), "Longitude");
@@ -175,6 +197,13 @@ HRESULT ReadGpsMetadata(const std::string& path, GpsMetadata* metadata) {
     } catch (...) {
         return E_FAIL;
     }
+}
+
+HRESULT ReadGpsMetadata(const std::string& path, GpsMetadata* metadata) {
+    const OpenedPicture picture(path);
+    if (!picture.IsRegularFile()) return E_FAIL;
+    return ReadConfined(picture.Descriptor(), PictureParser{PrepareGpsParsing, ParseGpsMetadata},
+                        metadata);
 }
 
 }  // namespace host

@@ -1,21 +1,13 @@
-// How the host opens a picture for exiv2: once, without blocking, and safe
-// against another process shortening the file while it is mapped.
+// How the host opens a picture: once, by the path the user gave, without
+// blocking. Everything after that reads through this one descriptor, so
+// another process that puts something else at the path meanwhile (a FIFO
+// that would block for ever, another file) changes nothing.
 #pragma once
 
-#include <memory>
 #include <string>
-
-namespace Exiv2 {
-class BasicIo;
-}
 
 namespace host {
 
-// The picture, opened once and without blocking. exiv2 opens the file
-// several times by name; given the name of this descriptor under /proc, it
-// reopens this very file each time. Reopening the path instead would open
-// whatever another process has put there since the shell item checked it,
-// and a FIFO put there would block the program for ever.
 class OpenedPicture {
 public:
     explicit OpenedPicture(const std::string& path);
@@ -24,18 +16,11 @@ public:
     OpenedPicture& operator=(const OpenedPicture&) = delete;
 
     bool IsRegularFile() const;
-    // The path itself only where /proc is not mounted.
-    std::string NameForReopening() const;
+    // Read-only, closed on exec.
+    int Descriptor() const { return descriptor_; }
 
 private:
-    std::string path_;
     int descriptor_;
 };
-
-// A FileIo for exiv2 that reads `name` and never writes, and whose mapping
-// of the file survives the file being shortened meanwhile: the lost part
-// reads as zeros, which exiv2 takes for damaged data. A handful of pages
-// are touched, however large the file.
-std::unique_ptr<Exiv2::BasicIo> MakeGuardedFileIo(const std::string& name);
 
 }  // namespace host

@@ -1,5 +1,7 @@
 // The host's start-up code: builds the wide argument vector, without losing
 // any byte of a file name, and calls wWinMain.
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -7,6 +9,10 @@
 #include "platform/host/windows.h"
 
 int main(int argc, char** argv) {
+    // A SIGCHLD ignored by whoever started us would make our children reap
+    // themselves, and the picture reader's end would go unseen.
+    signal(SIGCHLD, SIG_DFL);
+
     std::vector<std::wstring> arguments;
     arguments.reserve(argc);
     for (int i = 0; i < argc; ++i) arguments.push_back(host::WideFromBytes(argv[i]));

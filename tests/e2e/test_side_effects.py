@@ -1,7 +1,8 @@
 """photomap writes nothing, sends nothing, and starts nothing but xdg-open.
 
 Each run is traced with strace -f. What photomap's own processes do is
-checked: the program and, up to its exec, the child that becomes xdg-open.
+checked: the program, the confined reader process that parses the picture,
+and, up to its exec, the child that becomes xdg-open.
 What that child does once it runs xdg-open (here the stand-in, which writes
 its record file) is the browser's business and is left out.
 """
@@ -37,11 +38,12 @@ NETWORK_CALLS = {"socket", "socketpair", "connect", "bind", "listen", "sendto", 
 PROCESS_CALLS = {"execve", "execveat", "clone", "clone3", "fork", "vfork"}
 # Each name with "?": a call that this architecture does not have is left out.
 TRACED = sorted(CHANGING_CALLS | OPENING_CALLS | WRITING_CALLS | NETWORK_CALLS |
-                PROCESS_CALLS | {"mmap"})
+                PROCESS_CALLS | {"mmap", "seccomp"})
 
 WRITE_FLAGS = re.compile(r"O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|O_APPEND|O_TMPFILE")
 # With -y, strace shows the file behind a descriptor: 3</tmp/x.jpg>.
 FILE_DESCRIPTOR = re.compile(r"\b\d+<(/[^>]*)>")
+PIPE_DESCRIPTOR = re.compile(r"^\d+<pipe:\[\d+\]>")
 LINE = re.compile(r"^(\d+) +(?:<\.\.\. (\w+) resumed>|(\w+)\()(.*)$")
 RESULT = re.compile(r"\) += (-?\w+)")
 
@@ -89,6 +91,15 @@ class Trace:
 
         self.own = [(pid, call, text) for index, (pid, call, _, text, _) in enumerate(lines)
                     if is_own(pid, index)]
+        # What each of photomap's processes did once a seccomp filter of its
+        # own was in force: the picture reader's confined life.
+        self.confined = {}
+        for index, (pid, call, _, text, result) in enumerate(lines):
+            if pid in self.confined:
+                self.confined[pid].append((call, text, result))
+            elif (call == "seccomp" and "SECCOMP_SET_MODE_FILTER" in text and result == "0"
+                  and is_own(pid, index)):
+                self.confined[pid] = []
 
     def calls(self, names):
         return [(pid, call, text) for pid, call, text in self.own if call in names]
@@ -155,6 +166,23 @@ class NothingWrittenNothingSent(HardeningRun):
                 # xdg-open for the map, nothing else, and nothing at all without one.
                 self.assertEqual([os.path.basename(p) for p in trace.started],
                                  ["xdg-open"] if url else [])
+                self.assert_read_confined(trace)
+
+    def assert_read_confined(self, trace):
+        """One process parsed the picture under its filter, and there it
+        opened nothing, started nothing, used no network and wrote only its
+        result to its pipe."""
+        self.assertEqual(len(trace.confined), 1, "no confined reader process in the trace")
+        calls = next(iter(trace.confined.values()))
+        self.assertTrue(calls, "the confined reader made no traced call")
+        opened = [entry for entry in calls
+                  if entry[0] in OPENING_CALLS and not entry[2].startswith("-")]
+        escaped = [entry for entry in calls
+                   if entry[0] in PROCESS_CALLS | NETWORK_CALLS | CHANGING_CALLS]
+        written = [entry for entry in calls if entry[0] in WRITING_CALLS]
+        self.assertEqual(opened + escaped, [])
+        self.assertEqual(len(written), 1, written)
+        self.assertRegex(written[0][1].lstrip(), PIPE_DESCRIPTOR)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,9 @@ reader's bounds, not from a file that could never have opened anything.
 import ctypes
 import ctypes.util
 import os
+import re
 import resource
+import shutil
 import subprocess
 import sys
 import time
@@ -29,6 +31,13 @@ SANITIZED_FACTOR = 3
 # picture comes on top.
 READER_MEMORY_BUDGET = 512 << 20
 RUN_TIMEOUT = 30
+
+# How the reader process ended, as strace -f tells it: "exited with 0",
+# "killed by SIGSEGV". Its own exit status is 0 whenever it sent a record.
+STRACE = shutil.which("strace")
+PROCESS_END = re.compile(r"^(\d+) +\+\+\+ (exited with \d+|killed by \w+)")
+ENDED_BY_ITSELF = {"exited with 0"}
+DEADLINE_ENDS = {"killed by SIGKILL", "killed by SIGXCPU"}
 
 # exiv2 0.27's numbers of the video types (ImageType::mkv, riff, qtime).
 EXIV2_027_TYPES = {"mkv": 21, "riff": 20, "qtime": 22}
@@ -68,11 +77,12 @@ class CraftedFiles(HardeningRun):
         cls.sanitized = is_sanitized(cls.photomap)
         cls.bound = BOUND_SECONDS * (SANITIZED_FACTOR if cls.sanitized else 1)
 
-    def run_on(self, label, name, data):
+    def run_on(self, label, name, data, traced=False):
         """Writes `data` as `name`, runs photomap on it in a session of its own
         from an empty directory, and returns (Outcome, peak resident bytes over
         photomap and its reaped reader, what the run left in the directory,
-        whether any process of its session is still there)."""
+        whether any process of its session is still there, and, when `traced`,
+        how each process but photomap ended)."""
         picture = crafted.write(self.path(name), data)
         self.addCleanup(os.remove, picture)
         cwd = self.path("cwd-" + name)
@@ -83,7 +93,10 @@ class CraftedFiles(HardeningRun):
         self.addCleanup(stdout.close)
         self.addCleanup(stderr.close)
         started = time.monotonic()
-        process = subprocess.Popen([self.photomap, picture], cwd=cwd, env=self.environment(record),
+        trace = self.path("trace-" + name)
+        prefix = [STRACE, "-f", "-q", "-e", "trace=none", "-o", trace] if traced else []
+        process = subprocess.Popen(prefix + [self.photomap, picture], cwd=cwd,
+                                   env=self.environment(record),
                                    stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
                                    start_new_session=True, preexec_fn=allow_core_files)
         status, peak = self.wait_with_usage(process)
@@ -97,8 +110,17 @@ class CraftedFiles(HardeningRun):
         except ProcessLookupError:
             left_running = False
         leftovers = os.listdir(cwd)
-        print("%-40s %6.2f s" % (label, seconds), file=sys.stderr)
-        return Outcome(label, result, record, seconds), peak, leftovers, left_running
+        ends = self.process_ends(trace) if traced else []
+        print("%-40s %6.2f s %s" % (label, seconds, " ".join(ends)), file=sys.stderr)
+        return Outcome(label, result, record, seconds), peak, leftovers, left_running, ends
+
+    @staticmethod
+    def process_ends(trace):
+        """How the traced processes but the last (photomap, which waits for
+        the others before it ends) ended, in order."""
+        with open(trace) as log:
+            ends = [match.group(2) for match in map(PROCESS_END.match, log) if match]
+        return ends[:-1]
 
     def wait_with_usage(self, process):
         """photomap's exit status and the peak resident bytes of it and the
@@ -114,11 +136,15 @@ class CraftedFiles(HardeningRun):
         process.wait()
         self.fail("photomap did not end in %d s" % RUN_TIMEOUT)
 
-    def assert_message_b(self, label, name, data):
-        """The attack ends in message B, in time, leaving nothing behind;
+    def assert_message_b(self, label, name, data, reader_ends):
+        """The attack ends in message B, in time, leaving nothing behind, its
+        reader (the one process photomap started) ended in one of `reader_ends`;
         returns the run's peak memory."""
-        outcome, peak, leftovers, left_running = self.run_on(label, name, data)
+        self.assertIsNotNone(STRACE, "strace is needed (Debian package strace)")
+        outcome, peak, leftovers, left_running, ends = self.run_on(label, name, data, traced=True)
         with self.subTest(attack=label):
+            self.assertEqual(len(ends), 1, ends)
+            self.assertIn(ends[0], reader_ends)
             self.assertEqual(outcome.result.returncode, 0, outcome.result.stderr[-2000:])
             self.assertEqual(outcome.result.stderr, MESSAGE_B)
             self.assertLess(outcome.seconds, self.bound)
@@ -129,7 +155,7 @@ class CraftedFiles(HardeningRun):
         return peak
 
     def assert_opens_the_map(self, label, name, data):
-        outcome, _, leftovers, _ = self.run_on(label, name, data)
+        outcome, _, leftovers, _, _ = self.run_on(label, name, data)
         with self.subTest(sibling=label):
             self.assertEqual((outcome.result.returncode, outcome.result.stderr), (0, b""))
             self.assertEqual(self.wait_for_urls(outcome.record), [crafted.MAP_URL.encode()])
@@ -163,7 +189,8 @@ class CraftedFiles(HardeningRun):
                 with self.subTest(typed=label):
                     self.assertEqual(detected, EXIV2_027_TYPES[kind],
                                      "exiv2 would not even pick its %s reader" % kind)
-            self.assert_message_b(label, name, data)
+            # Not parsed: the reader sends its refusal and ends by itself.
+            self.assert_message_b(label, name, data, ENDED_BY_ITSELF)
 
     # ---- A reader that dies by a signal ----------------------------------------
 
@@ -171,7 +198,7 @@ class CraftedFiles(HardeningRun):
         # 100,000 nested CIFF directories: exiv2 recurses once per directory
         # and its command line tool dies by SIGSEGV; so must the reader only.
         self.assert_message_b("CRW, 100,000 nested directories", "deep.crw",
-                              crafted.crw_with_nested_directories())
+                              crafted.crw_with_nested_directories(), {"killed by SIGSEGV"})
 
     # ---- Memory bombs ---------------------------------------------------------------
 
@@ -191,13 +218,15 @@ class CraftedFiles(HardeningRun):
         for label, name, attack, sibling in self.MEMORY_BOMBS:
             self.assert_opens_the_map(label + " (harmless)", "small-" + name, sibling())
             data = attack()
-            peak = self.assert_message_b(label, name, data)
+            # The reader's allocation fails at the limit: it reports the
+            # failure, or is ended while it frees what it had.
+            peak = self.assert_message_b(label, name, data, ENDED_BY_ITSELF | DEADLINE_ENDS)
             self.assert_within_memory_budget(label, peak, len(data))
 
     def test_a_jpeg_cannot_hold_arrays_enough_to_pass_the_budget(self):
         # One APP1 segment holds 64 KB: the Canon arrays then cost about
         # 120 MB, which the reader may spend; it reads the position.
-        outcome, peak, leftovers, left_running = self.run_on(
+        outcome, peak, leftovers, left_running, _ = self.run_on(
             "JPEG, Canon arrays sharing 60 KB", "arrays.jpg", crafted.canon_makernote_jpeg())
         self.assert_clean_ends([outcome], expected_url=crafted.MAP_URL)
         self.assertLess(outcome.seconds, self.bound)
@@ -218,7 +247,7 @@ class CraftedFiles(HardeningRun):
     def test_cpu_bombs_end_at_the_deadline(self):
         for label, name, attack, sibling in self.CPU_BOMBS:
             self.assert_opens_the_map(label + " (harmless)", "small-" + name, sibling())
-            self.assert_message_b(label, name, attack())
+            self.assert_message_b(label, name, attack(), DEADLINE_ENDS)
 
     # ---- Our own HEIF reader ------------------------------------------------------------
 
@@ -228,7 +257,7 @@ class CraftedFiles(HardeningRun):
         self.assert_opens_the_map("HEIC, Exif item only our reader finds", "ours.heic",
                                   crafted.heic_read_by_our_reader_only())
         self.assert_message_b("HEIC, 65,535 items x 65,535 extents", "extents.heic",
-                              crafted.heic_with_endless_item_table())
+                              crafted.heic_with_endless_item_table(), ENDED_BY_ITSELF)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,8 @@ nothing written (no core file either) and no process left behind. Where the
 attack's layout can carry a GPS position it does, and a harmless sibling of
 the same layout must open the map: so message B on the attack comes from the
 reader's bounds, not from a file that could never have opened anything.
+Each attack runs under strace -f, which tells how its reader process ended:
+by itself (a refused or bounded read), by a signal, or by the deadline.
 """
 
 import ctypes
@@ -45,7 +47,8 @@ EXIV2_027_TYPES = {"mkv": 21, "riff": 20, "qtime": 22}
 
 def exiv2_type_of(data):
     """The type exiv2 0.27 gives `data` (ImageFactory::getType, which photomap
-    asks before it parses), or None where that library is not the one installed."""
+    asks before it parses), or None where that library is not the one
+    installed; there, the reader's end alone shows that the file was refused."""
     name = ctypes.util.find_library("exiv2")
     if name is None:
         return None

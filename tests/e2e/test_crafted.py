@@ -98,8 +98,12 @@ class CraftedFiles(HardeningRun):
         started = time.monotonic()
         trace = self.path("trace-" + name)
         prefix = [STRACE, "-f", "-q", "-e", "trace=none", "-o", trace] if traced else []
+        # A sanitizer build's leak check cannot run under strace (the leak
+        # tests cover it), and its report of a fault in the reader would
+        # stand between the reader and its end by that fault.
+        options = os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0:handle_segv=0"
         process = subprocess.Popen(prefix + [self.photomap, picture], cwd=cwd,
-                                   env=self.environment(record),
+                                   env=self.environment(record, {"ASAN_OPTIONS": options}),
                                    stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
                                    start_new_session=True, preexec_fn=allow_core_files)
         status, peak = self.wait_with_usage(process)
@@ -165,8 +169,6 @@ class CraftedFiles(HardeningRun):
             self.assertEqual(leftovers, [])
 
     def assert_within_memory_budget(self, label, peak, size):
-        if self.sanitized:
-            return  # no address-space limit under AddressSanitizer
         with self.subTest(memory=label):
             self.assertLessEqual(peak, READER_MEMORY_BUDGET + size,
                                  "the reader went past its memory budget")
@@ -216,6 +218,8 @@ class CraftedFiles(HardeningRun):
     ]
 
     def test_memory_bombs_end_at_the_memory_budget(self):
+        if self.sanitized:
+            self.skipTest("a sanitizer build's reader has no address-space limit")
         # Read unbounded, each costs about twice the budget (760 MB, 980 MB,
         # 1 GB with exiv2's tool) and then yields its GPS position.
         for label, name, attack, sibling in self.MEMORY_BOMBS:

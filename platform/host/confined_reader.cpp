@@ -19,22 +19,11 @@
 
 #include "platform/host/reader_filter.h"
 #include "platform/host/reader_record.h"
+#include "platform/host/sanitizers.h"
 
 namespace host {
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 // Closes a descriptor on every path.
 class Descriptor {
@@ -60,7 +49,7 @@ private:
 // Closes every descriptor but the picture and the result (and stderr in a
 // build whose sanitizers report there).
 bool CloseAllBut(int picture, int result) {
-    std::array<int, 3> kept = {picture, result, kAddressSanitizer ? STDERR_FILENO : picture};
+    std::array<int, 3> kept = {picture, result, kSanitizerReports ? STDERR_FILENO : picture};
     std::sort(kept.begin(), kept.end());
     unsigned from = 0;
     for (const int keep : kept) {

@@ -10,21 +10,11 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "platform/host/sanitizers.h"
+
 namespace host {
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
-constexpr bool kSanitizerReports = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
-constexpr bool kSanitizerReports = true;
-#else
-constexpr bool kSanitizerReports = false;
-#endif
-#else
-constexpr bool kSanitizerReports = false;
-#endif
 
 // Owns a libseccomp context.
 class Filter {

@@ -1,6 +1,7 @@
 // The reader process, driven by parsers that exist only in this test binary:
 // each does what a parser taken over by a hostile picture might do.
 #include "platform/host/confined_reader.h"
+#include "platform/host/sanitizers.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -23,12 +24,6 @@
 #include <vector>
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 constexpr char kContent[] = "not a picture, but bytes to map";
 
@@ -237,7 +232,7 @@ TEST(ConfinedReader, KeepsOnlyItsResultPipe) {
     ::close(inherited);
     ASSERT_EQ(status, S_OK);
     // The picture is closed once mapped; a sanitizer build keeps stderr.
-    EXPECT_EQ(metadata.latitude.parts, std::vector<double>{kAddressSanitizer ? 2.0 : 1.0});
+    EXPECT_EQ(metadata.latitude.parts, std::vector<double>{host::kSanitizerReports ? 2.0 : 1.0});
 }
 
 TEST(ConfinedReader, EndsAReaderThatDoesNotAnswerByTheDeadline) {
@@ -251,7 +246,7 @@ TEST(ConfinedReader, EndsAReaderThatDoesNotAnswerByTheDeadline) {
 }
 
 TEST(ConfinedReader, StopsAReaderAtItsMemoryLimit) {
-    if (kAddressSanitizer) GTEST_SKIP() << "a sanitizer build has no address-space limit";
+    if (host::kAddressSanitizer) GTEST_SKIP() << "a sanitizer build has no address-space limit";
     const Picture picture;
     host::GpsMetadata metadata;
     EXPECT_EQ(Read(picture, ParseTakingMemory, &metadata), E_OUTOFMEMORY);

@@ -24,6 +24,17 @@ using Error = Exiv2::AnyError;
 constexpr Exiv2::ErrorCode kFailedToMapFileForReadWrite = Exiv2::kerFailedToMapFileForReadWrite;
 #endif
 
+// What ImageFactory::getType answers: an int in 0.27, the scoped ImageType in
+// 0.28, which also names apart the TIFF-based raws that 0.27 counts as TIFF.
+#if EXIV2_TEST_VERSION(0, 28, 0)
+using ImageType = Exiv2::ImageType;
+inline constexpr ImageType kTiffBasedRaws[] = {ImageType::arw, ImageType::dng, ImageType::nef,
+                                               ImageType::pef, ImageType::sr2, ImageType::srw};
+#else
+using ImageType = int;
+inline constexpr ImageType kTiffBasedRaws[] = {Exiv2::ImageType::tiff};
+#endif
+
 // The picture that `io` reads, or null where exiv2 knows no such format.
 inline std::unique_ptr<Exiv2::Image> OpenImage(std::unique_ptr<Exiv2::BasicIo> io) {
 #if EXIV2_TEST_VERSION(0, 28, 0)

@@ -98,16 +98,21 @@ bool IsBmff(const Exiv2::Image& image) { return image.imageType() == Exiv2::Imag
 // Still pictures and camera raws only: exiv2's readers of video (Matroska,
 // RIFF/AVI, QuickTime, ASF), of PostScript and of metadata sidecars are
 // never run, whatever else exiv2 was built with.
-template <typename Type>
-bool IsStillPictureType(Type type) {
-    namespace types = Exiv2::ImageType;
-    // TIFF stands for the TIFF-based raws too (DNG, NEF, PEF, ARW, SR2, SRW);
+bool IsStillPictureType(exiv2::ImageType type) {
+    // TIFF stands for the TIFF-based raws (DNG, NEF, PEF, ARW, SR2, SRW) where
+    // exiv2 does not name them apart;
     // BMFF for HEIF, AVIF, JPEG XL and CR3.
-    const Type pictures[] = {types::jpeg, types::tiff, types::cr2, types::crw, types::mrw,
-                             types::orf,  types::raf,  types::rw2, types::png, types::webp,
-                             types::bmff, types::jp2,  types::psd, types::gif, types::bmp,
-                             types::tga,  types::pgf};
-    return std::find(std::begin(pictures), std::end(pictures), type) != std::end(pictures);
+    const exiv2::ImageType pictures[] = {
+        Exiv2::ImageType::jpeg, Exiv2::ImageType::tiff, Exiv2::ImageType::cr2,
+        Exiv2::ImageType::crw,  Exiv2::ImageType::mrw,  Exiv2::ImageType::orf,
+        Exiv2::ImageType::raf,  Exiv2::ImageType::rw2,  Exiv2::ImageType::png,
+        Exiv2::ImageType::webp, Exiv2::ImageType::bmff, Exiv2::ImageType::jp2,
+        Exiv2::ImageType::psd,  Exiv2::ImageType::gif,  Exiv2::ImageType::bmp,
+        Exiv2::ImageType::tga,  Exiv2::ImageType::pgf};
+    const auto among = [type](const auto& types) {
+        return std::find(std::begin(types), std::end(types), type) != std::end(types);
+    };
+    return among(pictures) || among(exiv2::kTiffBasedRaws);
 }
 
 // Reads what exiv2 finds in the picture. On a HEIF or AVIF file, exiv2's

@@ -142,6 +142,16 @@ class UnusualArguments(HardeningRun):
             with self.subTest(label):
                 self.assert_outcome(label, [self.path(name)], url=url)
 
+    def test_caller_that_ignores_sigchld(self):
+        # An ignored SIGCHLD survives exec; photomap's children would then
+        # reap themselves, and the picture reader's answer would count for
+        # nothing.
+        ignoring = [sys.executable, "-c",
+                    "import os, signal, sys; signal.signal(signal.SIGCHLD, signal.SIG_IGN); "
+                    "os.execv(sys.argv[1], sys.argv[1:])"]
+        picture = pictures.picture(self.path("picture.jpg"), *POSITION)
+        self.assert_outcome("SIGCHLD ignored", [picture], url=POSITION_URL, prefix=ignoring)
+
     def test_endless_devices_are_not_read(self):
         for device in ("/dev/zero", "/dev/urandom", "/dev/full"):
             with self.subTest(device=device):

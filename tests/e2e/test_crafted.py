@@ -143,12 +143,22 @@ class CraftedFiles(HardeningRun):
         process.wait()
         self.fail("photomap did not end in %d s" % RUN_TIMEOUT)
 
-    def assert_message_b(self, label, name, data, reader_ends):
+    def assert_message_b(self, label, name, data, reader_ends, bomb=False):
         """The attack ends in message B, in time, leaving nothing behind, its
         reader (the one process photomap started) ended in one of `reader_ends`;
-        returns the run's peak memory."""
+        returns the run's peak memory. A `bomb` that the exiv2 in use reads
+        within the reader's limits (0.28 reads some of them fast) may instead
+        open the map, in time all the same."""
         self.assertIsNotNone(STRACE, "strace is needed (Debian package strace)")
         outcome, peak, leftovers, left_running, ends = self.run_on(label, name, data, traced=True)
+        if bomb and outcome.result.stderr == b"" and ends[:1] == [next(iter(ENDED_BY_ITSELF))]:
+            print("%-40s read by this exiv2 within the limits" % label, file=sys.stderr)
+            with self.subTest(attack=label):
+                self.assertEqual(outcome.result.returncode, 0)
+                self.assertLess(outcome.seconds, self.bound)
+                self.assertEqual(self.wait_for_urls(outcome.record), [crafted.MAP_URL.encode()])
+                self.assertEqual((leftovers, left_running), ([], False))
+            return peak
         with self.subTest(attack=label):
             self.assertEqual(len(ends), 1, ends)
             self.assertIn(ends[0], reader_ends)
@@ -229,7 +239,8 @@ class CraftedFiles(HardeningRun):
             # failure, is ended while it frees what it had, or faults where
             # its stack (8,000 nested calls deep) finds no room left to grow.
             peak = self.assert_message_b(label, name, data,
-                                         ENDED_BY_ITSELF | DEADLINE_ENDS | {"killed by SIGSEGV"})
+                                         ENDED_BY_ITSELF | DEADLINE_ENDS | {"killed by SIGSEGV"},
+                                         bomb=True)
             self.assert_within_memory_budget(label, peak, len(data))
 
     def test_a_jpeg_cannot_hold_arrays_enough_to_pass_the_budget(self):
@@ -256,7 +267,7 @@ class CraftedFiles(HardeningRun):
     def test_cpu_bombs_end_at_the_deadline(self):
         for label, name, attack, sibling in self.CPU_BOMBS:
             self.assert_opens_the_map(label + " (harmless)", "small-" + name, sibling())
-            self.assert_message_b(label, name, attack(), DEADLINE_ENDS)
+            self.assert_message_b(label, name, attack(), DEADLINE_ENDS, bomb=True)
 
     # ---- Our own HEIF reader ------------------------------------------------------------
 

@@ -137,7 +137,9 @@ HRESULT ParseTakingMemory(const unsigned char*, std::size_t, host::GpsMetadata* 
     for (int taken = 0; taken < 32; ++taken) {
         char* block = static_cast<char*>(std::malloc(kBlock));
         if (block == nullptr) return E_OUTOFMEMORY;
-        std::memset(block, 1, kBlock);
+        // The limit is on address space: the pages need not be touched
+        // (which, in a virtual machine, can take longer than the deadline).
+        block[0] = 1;
         blocks.push_back(block);
     }
     return Report(static_cast<double>(blocks.size()), "all", metadata);

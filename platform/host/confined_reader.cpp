@@ -9,14 +9,15 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 
+#include "platform/host/process.h"
 #include "platform/host/reader_filter.h"
 #include "platform/host/reader_record.h"
 #include "platform/host/sanitizers.h"
@@ -38,7 +39,6 @@ public:
         if (descriptor_ >= 0) ::close(descriptor_);
         descriptor_ = -1;
     }
-    int* Receive() { return &descriptor_; }
 
 private:
     int descriptor_;
@@ -121,22 +121,19 @@ bool WriteAll(int descriptor, const unsigned char* data, std::size_t size) {
 
 // ---- In the parent ------------------------------------------------------
 
-long MillisecondsSince(const timespec& start) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-}
+using Clock = std::chrono::steady_clock;
 
 // Reads the record until the child closes the pipe or the deadline passes.
 // True only for exactly one record.
-bool ReceiveRecord(int pipe, const timespec& start, ReaderRecord record) {
+bool ReceiveRecord(int pipe, Clock::time_point deadline, ReaderRecord record) {
     std::size_t received = 0;
     unsigned char extra;
     while (true) {
-        const long left = kReaderDeadlineMilliseconds - MillisecondsSince(start);
-        if (left <= 0) return false;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
         struct pollfd watched = {pipe, POLLIN, 0};
-        const int ready = poll(&watched, 1, static_cast<int>(left));
+        const int ready = poll(&watched, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return false;
         unsigned char* into = received < kReaderRecordSize ? record + received : &extra;
@@ -150,31 +147,11 @@ bool ReceiveRecord(int pipe, const timespec& start, ReaderRecord record) {
     }
 }
 
-// Waits, without blocking past the deadline, for the child to end: on its
-// pidfd, or where the kernel has none (before Linux 5.3), by asking waitpid
-// every millisecond. True when it ended by itself (and is reaped).
-bool AwaitEnd(pid_t child, int childHandle, const timespec& start, int* status) {
-    while (true) {
-        const pid_t reaped = waitpid(child, status, WNOHANG);
-        if (reaped == child) return true;
-        if (reaped < 0 && errno != EINTR) return false;
-        const long left = kReaderDeadlineMilliseconds - MillisecondsSince(start);
-        if (left <= 0) return false;
-        if (childHandle >= 0) {
-            struct pollfd watched = {childHandle, POLLIN, 0};
-            if (poll(&watched, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
-        } else {
-            const timespec millisecond = {0, 1000000};
-            nanosleep(&millisecond, nullptr);
-        }
-    }
-}
-
 // Waits for the child to end until the deadline, then ends it; either way it
 // is reaped. True when it ended by itself with status 0.
-bool ReapChild(pid_t child, int childHandle, const timespec& start) {
+bool ReapChild(pid_t child, Clock::time_point deadline) {
     int status = 0;
-    if (AwaitEnd(child, childHandle, start, &status)) {
+    if (AwaitChildEnd(child, deadline, &status)) {
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
     kill(child, SIGKILL);
@@ -191,18 +168,16 @@ HRESULT ReadConfined(int picture, const PictureParser& parser, GpsMetadata* meta
     Descriptor reading(ends[0]);
     Descriptor writing(ends[1]);
 
-    timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(kReaderDeadlineMilliseconds);
     const pid_t child = fork();
     if (child < 0) return E_FAIL;
     if (child == 0) RunReader(picture, writing.Get(), parser);
     writing.Reset();  // so that the child's end alone holds the pipe open
-    // glibc 2.36 declares pidfd_open without C linkage; the call itself is plain.
-    const Descriptor childHandle(static_cast<int>(syscall(SYS_pidfd_open, child, 0)));
 
     ReaderRecord record;
-    const bool received = ReceiveRecord(reading.Get(), start, record);
-    const bool endedWell = ReapChild(child, childHandle.Get(), start);
+    const bool received = ReceiveRecord(reading.Get(), deadline, record);
+    const bool endedWell = ReapChild(child, deadline);
     HRESULT status = E_FAIL;
     if (!received || !endedWell || !DecodeReaderRecord(record, &status, metadata)) {
         return E_FAIL;

@@ -78,18 +78,6 @@ void Nap(std::chrono::milliseconds& nap, Clock::time_point deadline) {
     nap = std::min(nap * 2, std::chrono::milliseconds(20));
 }
 
-}  // namespace
-
-ProgramEnd RunUntilExit(const std::vector<std::string>& arguments) {
-    const pid_t child = Spawn(arguments, false);
-    if (child < 0) return {ProgramEnd::Kind::NotStarted, 0};
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return {ProgramEnd::Kind::Exited, 0};
-    }
-    return EndFromStatus(status);
-}
-
 // A process's pidfd, which becomes readable when the process ends; closed
 // on every path. Invalid (-1) where the kernel has none (before Linux 5.3).
 // The system call itself: glibc 2.36's <sys/pidfd.h> declares pidfd_open
@@ -118,23 +106,37 @@ private:
     int fd_;
 };
 
+}  // namespace
+
+ProgramEnd RunUntilExit(const std::vector<std::string>& arguments) {
+    const pid_t child = Spawn(arguments, false);
+    if (child < 0) return {ProgramEnd::Kind::NotStarted, 0};
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return {ProgramEnd::Kind::Exited, 0};
+    }
+    return EndFromStatus(status);
+}
+
+bool AwaitChildEnd(pid_t child, Clock::time_point deadline, int* status) {
+    const ProcessHandle handle(child);
+    auto nap = std::chrono::milliseconds(1);
+    for (;;) {
+        const pid_t ended = waitpid(child, status, WNOHANG);
+        if (ended == child) return true;
+        if (ended < 0 && errno != EINTR) return false;
+        if (Clock::now() >= deadline) return false;
+        if (!handle.AwaitEnd(deadline)) Nap(nap, deadline);
+    }
+}
+
 ProgramEnd StartDetached(const std::vector<std::string>& arguments,
                          std::chrono::milliseconds patience) {
     const pid_t child = Spawn(arguments, true);
     if (child < 0) return {ProgramEnd::Kind::NotStarted, 0};
-    const Clock::time_point deadline = Clock::now() + patience;
-    // Woken by the exit itself, so a quick xdg-open costs no nap; naps
-    // only where the kernel offers no pidfd.
-    const ProcessHandle handle(child);
-    auto nap = std::chrono::milliseconds(1);
-    for (;;) {
-        int status = 0;
-        const pid_t ended = waitpid(child, &status, WNOHANG);
-        if (ended == child) return EndFromStatus(status);
-        if (ended < 0 && errno != EINTR) return {ProgramEnd::Kind::StillRunning, 0};
-        if (Clock::now() >= deadline) return {ProgramEnd::Kind::StillRunning, 0};
-        if (!handle.AwaitEnd(deadline)) Nap(nap, deadline);
-    }
+    int status = 0;
+    if (AwaitChildEnd(child, Clock::now() + patience, &status)) return EndFromStatus(status);
+    return {ProgramEnd::Kind::StillRunning, 0};
 }
 
 }  // namespace host

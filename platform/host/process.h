@@ -1,6 +1,8 @@
 // Starting other programs from the host stand-in.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -31,5 +33,11 @@ ProgramEnd RunUntilExit(const std::vector<std::string>& arguments);
 // is never waited for.
 ProgramEnd StartDetached(const std::vector<std::string>& arguments,
                          std::chrono::milliseconds patience);
+
+// Waits for `child`, a child of ours, to end, but not past `deadline`: woken
+// by the end itself where the kernel has pidfds (Linux 5.3 on), in short
+// naps elsewhere. True when it ended and is reaped, its wait status in
+// `status`; false when it still runs at the deadline or cannot be waited for.
+bool AwaitChildEnd(pid_t child, std::chrono::steady_clock::time_point deadline, int* status);
 
 }  // namespace host

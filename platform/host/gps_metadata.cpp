@@ -99,9 +99,9 @@ bool IsBmff(const Exiv2::Image& image) { return image.imageType() == Exiv2::Imag
 // RIFF/AVI, QuickTime, ASF), of PostScript and of metadata sidecars are
 // never run, whatever else exiv2 was built with.
 bool IsStillPictureType(exiv2::ImageType type) {
-    // TIFF stands for the TIFF-based raws (DNG, NEF, PEF, ARW, SR2, SRW) where
-    // exiv2 does not name them apart;
-    // BMFF for HEIF, AVIF, JPEG XL and CR3.
+    // TIFF stands for the TIFF-based raws (DNG, NEF, PEF, ARW, SR2, SRW)
+    // where exiv2 does not name them apart, BMFF for HEIF, AVIF, JPEG XL and
+    // CR3.
     const exiv2::ImageType pictures[] = {
         Exiv2::ImageType::jpeg, Exiv2::ImageType::tiff, Exiv2::ImageType::cr2,
         Exiv2::ImageType::crw,  Exiv2::ImageType::mrw,  Exiv2::ImageType::orf,

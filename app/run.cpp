@@ -3,14 +3,12 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/com_holders.h"
+#include "gps/com_holders.h"
 #include "app/map_url.h"
 #include "app/messages.h"
 #include "gps/gps_reader.h"
 #include "latebind/late_bound_table.h"
 #include "platform/platform.h"
-
-void ShowError(const wchar_t* text) { MessageBoxW(nullptr, text, nullptr, MB_OK | MB_ICONERROR); }
 
 namespace {
 

@@ -1,11 +1,12 @@
 // photomap as it would be without its reader process: the same parse of the
-// same mapped picture, in photomap's own process. Linked only into the
-// benchmark's photomap_unconfined, so that the benchmark can show what the
-// confined reader costs; never built into what is shipped.
+// same mapped picture, in photomap's own process. The benchmark's
+// photomap_unconfined links this in place of the confined reader
+// (photomap_sandbox), so that the benchmark can show what the confined
+// reader costs; never built into what is shipped.
 #include <sys/mman.h>
 #include <sys/stat.h>
 
-#include "platform/host/confined_reader.h"
+#include "platform/host/sandbox/confined_reader.h"
 
 namespace host {
 

@@ -147,6 +147,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The payload belongs to this function, not to the value: hand the value
     // back empty so that its destructor releases nothing.
-    std::memset(value.Receive(), 0, sizeof(PROPVARIANT));
+    std::memset(&raw, 0, sizeof raw);
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "gps/gps_reader.h"
 
-#include "gps/co_task_string.h"
+#include "gps/com_holders.h"
 #include "gps/prop_value.h"
 
 namespace {

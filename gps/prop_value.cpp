@@ -60,40 +60,16 @@ bool PropValue::ToDegrees(double* degrees) const {
     return true;
 }
 
-namespace {
-
-// Types that own no memory, so clearing them is only resetting the tag.
-bool OwnsNothing(VARTYPE type) {
-    if (type & VT_BYREF) return true;
-    switch (type) {
-        case VT_EMPTY:
-        case VT_NULL:
-        case VT_I2:
-        case VT_I4:
-        case VT_R4:
-        case VT_R8:
-        case VT_CY:
-        case VT_DATE:
-        case VT_ERROR:
-        case VT_BOOL:
-        case VT_I1:
-        case VT_UI1:
-        case VT_UI2:
-        case VT_UI4:
-        case VT_UI8:
-        case VT_INT:
-        case VT_UINT:
-        case VT_FILETIME:
-            return true;
-        default:
-            return false;
-    }
+PROPVARIANT* PropValue::Receive() {
+    Clear();
+    return &value_;
 }
 
-}  // namespace
-
 HRESULT PropValue::Clear() {
-    if (OwnsNothing(value_.vt)) {
+    // What a value owns is the platform's to know; a by-reference value only
+    // points at memory someone else owns (and not every PropVariantClear
+    // accepts one), so it is let go without the platform.
+    if (value_.vt == VT_EMPTY || (value_.vt & VT_BYREF) != 0) {
         value_.vt = VT_EMPTY;
         return S_OK;
     }

@@ -1,4 +1,5 @@
 // PropValue owns one PROPVARIANT and turns GPS values into decimal degrees.
+// Its Receive() follows the holders' contract of com_holders.h.
 #pragma once
 
 #include "platform/platform.h"
@@ -10,9 +11,8 @@ public:
     PropValue(const PropValue&) = delete;
     PropValue& operator=(const PropValue&) = delete;
 
-    // For the platform to fill: the held value must be empty when this is
-    // called, so nothing it owned can leak.
-    PROPVARIANT* Receive() { return &value_; }
+    // For the platform to fill; whatever was held is cleared first.
+    PROPVARIANT* Receive();
     const PROPVARIANT& Get() const { return value_; }
 
     // A floating scalar is taken as degrees; a vector [d, m, s, ...] sums as
@@ -20,8 +20,9 @@ public:
     bool ToDegrees(double* degrees) const;
     // Only VT_R4 and VT_R8 convert; anything else gives 0.0 and false.
     bool ToDouble(double* value) const;
-    // Releases what the value owns and leaves it VT_EMPTY, or VT_ERROR with
-    // the failure status when the platform cannot release it.
+    // Releases what the value owns through PropVariantClear and leaves it
+    // VT_EMPTY, or VT_ERROR with the failure status when the platform cannot
+    // release it.
     HRESULT Clear();
 
 private:

@@ -37,33 +37,22 @@ HMODULE FindOrLoad(const wchar_t* name) {
 }
 
 bool AllShellEntriesBound(const ShellFunctions& f) {
-    return f.SHCreateShellItem && f.SHCreateItemFromIDList && f.SHCreateShellItemArray &&
-           f.SHCreateShellItemArrayFromIDLists && f.SHCreateItemFromParsingName &&
-           f.SHParseDisplayName && f.SHGetIDListFromObject && f.Ordinal83 &&
-           f.SHMultiFileProperties && f.SHCreateDataObject && f.Ordinal701 &&
-           f.SHOpenFolderAndSelectItems && f.SHGetPathFromIDListEx;
+#define PHOTOMAP_ENTRY_BOUND(type, entry, name) &&f.entry != nullptr
+    return true PHOTOMAP_SHELL_FUNCTIONS(PHOTOMAP_ENTRY_BOUND);
+#undef PHOTOMAP_ENTRY_BOUND
 }
 
 }  // namespace
+
+// Looks up one entry of a group's list in `module`, into `f`.
+#define PHOTOMAP_RESOLVE_ENTRY(type, entry, name) Resolve(module, name, f.entry);
 
 bool BindShellFunctions() {
     ShellFunctions& f = LateBoundTable.shell;
     if (f.state != BindState::NotTried) return f.state == BindState::Bound;
 
-    const HMODULE shell32 = FindOrLoad(L"shell32.dll");
-    Resolve(shell32, "SHCreateShellItem", f.SHCreateShellItem);
-    Resolve(shell32, "SHCreateItemFromIDList", f.SHCreateItemFromIDList);
-    Resolve(shell32, "SHCreateShellItemArray", f.SHCreateShellItemArray);
-    Resolve(shell32, "SHCreateShellItemArrayFromIDLists", f.SHCreateShellItemArrayFromIDLists);
-    Resolve(shell32, "SHCreateItemFromParsingName", f.SHCreateItemFromParsingName);
-    Resolve(shell32, "SHParseDisplayName", f.SHParseDisplayName);
-    Resolve(shell32, "SHGetIDListFromObject", f.SHGetIDListFromObject);
-    Resolve(shell32, MAKEINTRESOURCEA(83), f.Ordinal83);
-    Resolve(shell32, "SHMultiFileProperties", f.SHMultiFileProperties);
-    Resolve(shell32, "SHCreateDataObject", f.SHCreateDataObject);
-    Resolve(shell32, MAKEINTRESOURCEA(701), f.Ordinal701);
-    Resolve(shell32, "SHOpenFolderAndSelectItems", f.SHOpenFolderAndSelectItems);
-    Resolve(shell32, "SHGetPathFromIDListEx", f.SHGetPathFromIDListEx);
+    const HMODULE module = FindOrLoad(L"shell32.dll");
+    PHOTOMAP_SHELL_FUNCTIONS(PHOTOMAP_RESOLVE_ENTRY)
     f.state = AllShellEntriesBound(f) ? BindState::Bound : BindState::Failed;
 
     BindPropsysFunctions();
@@ -74,8 +63,8 @@ bool BindPropsysFunctions() {
     PropsysFunctions& f = LateBoundTable.propsys;
     if (f.state != BindState::NotTried) return f.state == BindState::Bound;
 
-    const HMODULE propsys = FindOrLoad(L"Propsys.dll");
-    if (propsys == nullptr) {
+    const HMODULE module = FindOrLoad(L"Propsys.dll");
+    if (module == nullptr) {
         // Systems before the property system still have this one function in
         // the COM library; it is looked up only if that library is loaded.
         f.state = BindState::Failed;
@@ -83,18 +72,9 @@ bool BindPropsysFunctions() {
         return false;
     }
 
-    Resolve(propsys, "PropVariantToString", f.PropVariantToString);
-    Resolve(propsys, "PropVariantCompareEx", f.PropVariantCompareEx);
-    Resolve(propsys, "PropVariantChangeType", f.PropVariantChangeType);
-    Resolve(propsys, "PSGetPropertySystem", f.PSGetPropertySystem);
-    Resolve(propsys, "PSGetPropertyDescription", f.PSGetPropertyDescription);
-    Resolve(propsys, "PSGetPropertyDescriptionByName", f.PSGetPropertyDescriptionByName);
-    Resolve(propsys, "PSGetPropertyKeyFromName", f.PSGetPropertyKeyFromName);
-    Resolve(propsys, "PSGetNameFromPropertyKey", f.PSGetNameFromPropertyKey);
-    Resolve(propsys, "PSCreateMemoryPropertyStore", f.PSCreateMemoryPropertyStore);
-    Resolve(propsys, "PSGetItemPropertyHandler", f.PSGetItemPropertyHandler);
-    Resolve(propsys, "PropVariantToVariant", f.PropVariantToVariant);
-    Resolve(propsys, "VariantToPropVariant", f.VariantToPropVariant);
+    PHOTOMAP_PROPSYS_FUNCTIONS(PHOTOMAP_RESOLVE_ENTRY)
     f.state = BindState::Bound;
     return true;
 }
+
+#undef PHOTOMAP_RESOLVE_ENTRY

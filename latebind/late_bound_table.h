@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/late_bound_names.h"
 #include "platform/platform.h"
 
 enum class BindState : std::int32_t {
@@ -16,38 +17,19 @@ enum class BindState : std::int32_t {
 using SHCreateItemFromParsingNameFunc = HRESULT(WINAPI*)(PCWSTR name, IBindCtx* context,
                                                          REFIID riid, void** item);
 
+#define PHOTOMAP_TABLE_ENTRY(type, entry, name) type entry;
+
 struct ShellFunctions {
     BindState state;
-    FARPROC SHCreateShellItem;
-    FARPROC SHCreateItemFromIDList;
-    FARPROC SHCreateShellItemArray;
-    FARPROC SHCreateShellItemArrayFromIDLists;
-    SHCreateItemFromParsingNameFunc SHCreateItemFromParsingName;
-    FARPROC SHParseDisplayName;
-    FARPROC SHGetIDListFromObject;
-    FARPROC Ordinal83;
-    FARPROC SHMultiFileProperties;
-    FARPROC SHCreateDataObject;
-    FARPROC Ordinal701;
-    FARPROC SHOpenFolderAndSelectItems;
-    FARPROC SHGetPathFromIDListEx;
+    PHOTOMAP_SHELL_FUNCTIONS(PHOTOMAP_TABLE_ENTRY)
 };
 
 struct PropsysFunctions {
     BindState state;
-    FARPROC PropVariantToString;
-    FARPROC PropVariantCompareEx;
-    FARPROC PropVariantChangeType;
-    FARPROC PSGetPropertySystem;
-    FARPROC PSGetPropertyDescription;
-    FARPROC PSGetPropertyDescriptionByName;
-    FARPROC PSGetPropertyKeyFromName;
-    FARPROC PSGetNameFromPropertyKey;
-    FARPROC PSCreateMemoryPropertyStore;
-    FARPROC PSGetItemPropertyHandler;
-    FARPROC PropVariantToVariant;
-    FARPROC VariantToPropVariant;
+    PHOTOMAP_PROPSYS_FUNCTIONS(PHOTOMAP_TABLE_ENTRY)
 };
+
+#undef PHOTOMAP_TABLE_ENTRY
 
 struct LateBoundFunctions {
     ShellFunctions shell;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the fuzzers' seed corpus in DIRECTORY (default build/fuzz/seeds):
-#   shell_item/   one small picture with a GPS position per format photomap
+#   picture_parser/   one small picture with a GPS position per format photomap
 #                 reads: EXIF in JPEG, TIFF, PNG, WebP and HEIC, and an
 #                 XMP-only JPEG (tests/e2e/seeds.py makes them)
 #   bmff_exif/    the HEIC seed picture, for the HEIF item-table search
@@ -12,11 +12,11 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$root/build/fuzz/seeds}"
-rm -rf "$out/shell_item" "$out/prop_value" "$out/bmff_exif"
-mkdir -p "$out/shell_item" "$out/prop_value" "$out/bmff_exif"
+rm -rf "$out/picture_parser" "$out/prop_value" "$out/bmff_exif"
+mkdir -p "$out/picture_parser" "$out/prop_value" "$out/bmff_exif"
 
-python3 "$root/tests/e2e/seeds.py" "$out/shell_item" >/dev/null
-cp "$out/shell_item/exif.heic" "$out/bmff_exif/"
+python3 "$root/tests/e2e/seeds.py" "$out/picture_parser" >/dev/null
+cp "$out/picture_parser/exif.heic" "$out/bmff_exif/"
 
 # Layout: 2-byte little-endian type tag; for a vector a 1-byte element
 # count and the elements; for a scalar the value's 8 bytes.
@@ -43,5 +43,5 @@ for name, data in seeds.items():
     with open(os.path.join(sys.argv[1], name), "wb") as seed:
         seed.write(data)
 PYTHON
-echo "wrote $(ls "$out/shell_item" | wc -l) pictures, $(ls "$out/prop_value" | wc -l)" \
+echo "wrote $(ls "$out/picture_parser" | wc -l) pictures, $(ls "$out/prop_value" | wc -l)" \
     "values and $(ls "$out/bmff_exif" | wc -l) HEIF file to $out"

@@ -10,7 +10,7 @@
 
 #include "app/messages.h"
 #include "latebind/late_bound_table.h"
-#include "platform/host/host_controls.h"
+#include "support/watched_platform.h"
 #include "support/fake_shell_item.h"
 
 namespace {
@@ -36,8 +36,7 @@ protected:
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
         LateBoundTable = {};
-        host::RestoreModules();
-        host::SetLaunchEnabled(false);
+        watch::RestoreModules();
         parsedNames.clear();
         nextItem = &item;
         item.SetValue(PKEY_GPS_Latitude, Vector({37, 46, 29.64}));
@@ -45,13 +44,12 @@ protected:
         item.SetValue(PKEY_GPS_Longitude, Vector({122, 25, 9.84}));
         item.SetString(PKEY_GPS_LongitudeRef, {S_OK, L"W"});
     }
-    void TearDown() override { host::SetLaunchEnabled(true); }
 
     // Binds as a real run would, then puts the fake creation in the table.
     void BindWithFakeCreation() {
         BindShellFunctions();
         LateBoundTable.shell.SHCreateItemFromParsingName = FakeCreateItem;
-        host::ResetRecords();
+        watch::ResetRecords();
     }
 
     int Run(std::vector<std::wstring> arguments) {
@@ -65,14 +63,14 @@ protected:
     }
 
     void ExpectOnlyMessage(const wchar_t* text) {
-        EXPECT_EQ(host::Records().messageTexts, std::vector<std::wstring>{text});
-        EXPECT_EQ(host::Records().messageCaptions, std::vector<std::wstring>{L""});
-        EXPECT_TRUE(host::Records().launchedFiles.empty());
+        EXPECT_EQ(watch::Records().messageTexts, std::vector<std::wstring>{text});
+        EXPECT_EQ(watch::Records().messageCaptions, std::vector<std::wstring>{L""});
+        EXPECT_TRUE(watch::Records().launchedFiles.empty());
     }
 
     void ExpectComBalanced() {
-        EXPECT_EQ(host::Records().coInitializeCalls, 1);
-        EXPECT_EQ(host::Records().coUninitializeCalls, 1);
+        EXPECT_EQ(watch::Records().coInitializeCalls, 1);
+        EXPECT_EQ(watch::Records().coUninitializeCalls, 1);
     }
 
     FakeShellItem item;
@@ -84,9 +82,9 @@ TEST_F(RunTest, OpensTheMapAtThePictureAndReleasesTheItemOnce) {
 
     EXPECT_EQ(parsedNames, std::vector<std::wstring>{L"rel/photo one.jpg"});
     EXPECT_EQ(
-        host::Records().launchedFiles,
+        watch::Records().launchedFiles,
         std::vector<std::wstring>{L"https://www.google.com/maps/place/37.77490000,-122.41940000"});
-    EXPECT_TRUE(host::Records().messageTexts.empty());
+    EXPECT_TRUE(watch::Records().messageTexts.empty());
     EXPECT_EQ(item.releases, 1);
     ExpectComBalanced();
 }
@@ -157,13 +155,13 @@ TEST_F(RunTest, ZeroLongitudeInTheWestHasNoSign) {
     BindWithFakeCreation();
     Run({L"photo.jpg"});
     EXPECT_EQ(
-        host::Records().launchedFiles,
+        watch::Records().launchedFiles,
         std::vector<std::wstring>{L"https://www.google.com/maps/place/37.77490000,0.00000000"});
 }
 
 TEST_F(RunTest, MissingPropertySystemShowsMessageAAndClosesCom) {
-    host::RemoveModule(L"Propsys.dll");
-    host::ResetRecords();
+    watch::RemoveModule(L"Propsys.dll");
+    watch::ResetRecords();
     EXPECT_EQ(Run({L"photo.jpg"}), 0);
     ExpectOnlyMessage(kNeedsVistaMessage);
     EXPECT_TRUE(parsedNames.empty());
@@ -171,21 +169,21 @@ TEST_F(RunTest, MissingPropertySystemShowsMessageAAndClosesCom) {
 }
 
 TEST_F(RunTest, MissingItemCreationShowsMessageA) {
-    host::RemoveExport(L"shell32.dll", "SHCreateItemFromParsingName");
-    host::ResetRecords();
+    watch::RemoveExport(L"shell32.dll", "SHCreateItemFromParsingName");
+    watch::ResetRecords();
     EXPECT_EQ(Run({L"photo.jpg"}), 0);
     ExpectOnlyMessage(kNeedsVistaMessage);
     ExpectComBalanced();
 }
 
 TEST_F(RunTest, OtherMissingShellExportsDoNotStopTheRun) {
-    host::RemoveExport(L"shell32.dll", MAKEINTRESOURCEA(701));
+    watch::RemoveExport(L"shell32.dll", MAKEINTRESOURCEA(701));
     BindShellFunctions();
     ASSERT_EQ(LateBoundTable.shell.state, BindState::Failed);
     LateBoundTable.shell.SHCreateItemFromParsingName = FakeCreateItem;
-    host::ResetRecords();
+    watch::ResetRecords();
     EXPECT_EQ(Run({L"photo.jpg"}), 0);
-    EXPECT_EQ(host::Records().launchedFiles.size(), 1u);
+    EXPECT_EQ(watch::Records().launchedFiles.size(), 1u);
 }
 
 }  // namespace

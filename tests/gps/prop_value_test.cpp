@@ -49,7 +49,7 @@ TEST(PropValue, VectorWithNonFloatingElementsFailsAtTheFirstWithoutReadingIt) {
     double degrees = 5.0;
     EXPECT_FALSE(holder.ToDegrees(&degrees));
     EXPECT_EQ(degrees, 0.0);
-    holder.Receive()->vt = VT_EMPTY;  // nothing to release
+    value->vt = VT_EMPTY;  // nothing to release
 }
 
 struct ScalarCase {

@@ -5,29 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/host_controls.h"
+#include "support/watched_platform.h"
 #include "support/late_bound_entries.h"
 
 namespace {
 
-const std::vector<std::string> kShellLookups = {"SHCreateShellItem",
-                                                "SHCreateItemFromIDList",
-                                                "SHCreateShellItemArray",
-                                                "SHCreateShellItemArrayFromIDLists",
-                                                "SHCreateItemFromParsingName",
-                                                "SHParseDisplayName",
-                                                "SHGetIDListFromObject",
-                                                "#83",
-                                                "SHMultiFileProperties",
-                                                "SHCreateDataObject",
-                                                "#701",
-                                                "SHOpenFolderAndSelectItems",
-                                                "SHGetPathFromIDListEx"};
-const std::vector<std::string> kPropsysLookups = {
-    "PropVariantToString",      "PropVariantCompareEx",     "PropVariantChangeType",
-    "PSGetPropertySystem",      "PSGetPropertyDescription", "PSGetPropertyDescriptionByName",
-    "PSGetPropertyKeyFromName", "PSGetNameFromPropertyKey", "PSCreateMemoryPropertyStore",
-    "PSGetItemPropertyHandler", "PropVariantToVariant",     "VariantToPropVariant"};
+const std::vector<std::string> kShellLookups = ShellLookups();
+const std::vector<std::string> kPropsysLookups = PropsysLookups();
 
 // The full path in the system folder, as the binds must hand it to LoadLibraryW.
 std::wstring InSystemFolder(const wchar_t* name) {
@@ -40,8 +24,8 @@ class LateBoundTableTest : public testing::Test {
 protected:
     void SetUp() override {
         LateBoundTable = {};
-        host::RestoreModules();
-        host::ResetRecords();
+        watch::RestoreModules();
+        watch::ResetRecords();
     }
 };
 
@@ -54,48 +38,48 @@ TEST_F(LateBoundTableTest, BindsBothGroupsInTheirLookupOrder) {
 
     std::vector<std::string> expected = kShellLookups;
     expected.insert(expected.end(), kPropsysLookups.begin(), kPropsysLookups.end());
-    EXPECT_EQ(host::Records().lookups, expected);
+    EXPECT_EQ(watch::Records().lookups, expected);
 }
 
 TEST_F(LateBoundTableTest, SecondCallsAnswerFromTheStateWithoutLookingAnythingUp) {
     ASSERT_TRUE(BindShellFunctions());
-    host::ResetRecords();
-    host::RemoveModule(L"shell32.dll");  // would change the answer if looked up again
-    host::RemoveModule(L"Propsys.dll");
+    watch::ResetRecords();
+    watch::RemoveModule(L"shell32.dll");  // would change the answer if looked up again
+    watch::RemoveModule(L"Propsys.dll");
 
     EXPECT_TRUE(BindShellFunctions());
     EXPECT_TRUE(BindPropsysFunctions());
-    EXPECT_TRUE(host::Records().lookups.empty());
-    EXPECT_EQ(host::Records().getModuleHandleCalls, 0);
-    EXPECT_TRUE(host::Records().loadedLibraries.empty());
+    EXPECT_TRUE(watch::Records().lookups.empty());
+    EXPECT_EQ(watch::Records().getModuleHandleCalls, 0);
+    EXPECT_TRUE(watch::Records().loadedLibraries.empty());
 }
 
 TEST_F(LateBoundTableTest, PropsysBoundFirstIsNotBoundAgainByTheShellBind) {
     ASSERT_TRUE(BindPropsysFunctions());
-    host::ResetRecords();
+    watch::ResetRecords();
     EXPECT_TRUE(BindShellFunctions());
-    EXPECT_EQ(host::Records().lookups, kShellLookups);
+    EXPECT_EQ(watch::Records().lookups, kShellLookups);
 }
 
 TEST_F(LateBoundTableTest, FindsLoadedLibrariesAndLoadsOnlyTheMissingOne) {
     BindShellFunctions();
     // shell32 is in the process already; Propsys has to be loaded.
-    EXPECT_EQ(host::Records().getModuleHandleCalls, 2);
-    EXPECT_EQ(host::Records().loadedLibraries,
+    EXPECT_EQ(watch::Records().getModuleHandleCalls, 2);
+    EXPECT_EQ(watch::Records().loadedLibraries,
               std::vector<std::wstring>{InSystemFolder(L"Propsys.dll")});
 }
 
 TEST_F(LateBoundTableTest, LoadsAShellLibraryNotYetInTheProcessFromTheSystemFolder) {
-    host::UnloadModule(L"shell32.dll");
+    watch::UnloadModule(L"shell32.dll");
     EXPECT_TRUE(BindShellFunctions());
     EXPECT_EQ(CountEmpty(ShellEntries()), 0);
     const std::vector<std::wstring> expected = {InSystemFolder(L"shell32.dll"),
                                                 InSystemFolder(L"Propsys.dll")};
-    EXPECT_EQ(host::Records().loadedLibraries, expected);
+    EXPECT_EQ(watch::Records().loadedLibraries, expected);
 }
 
 TEST_F(LateBoundTableTest, MissingPropsysFailsAndTakesTheOneFunctionFromOle32) {
-    host::RemoveModule(L"Propsys.dll");
+    watch::RemoveModule(L"Propsys.dll");
     EXPECT_TRUE(BindShellFunctions());
     EXPECT_FALSE(BindPropsysFunctions());
     EXPECT_EQ(LateBoundTable.propsys.state, BindState::Failed);
@@ -104,16 +88,16 @@ TEST_F(LateBoundTableTest, MissingPropsysFailsAndTakesTheOneFunctionFromOle32) {
 }
 
 TEST_F(LateBoundTableTest, MissingPropsysDoesNotLoadOle32ForTheFallback) {
-    host::RemoveModule(L"Propsys.dll");
-    host::RemoveModule(L"ole32.dll");
+    watch::RemoveModule(L"Propsys.dll");
+    watch::RemoveModule(L"ole32.dll");
     EXPECT_FALSE(BindPropsysFunctions());
     EXPECT_EQ(CountEmpty(PropsysEntries()), 12);
-    EXPECT_EQ(host::Records().loadedLibraries,
+    EXPECT_EQ(watch::Records().loadedLibraries,
               std::vector<std::wstring>{InSystemFolder(L"Propsys.dll")});  // Propsys only
 }
 
 TEST_F(LateBoundTableTest, MissingShellLibraryLeavesEveryShellEntryEmpty) {
-    host::RemoveModule(L"shell32.dll");
+    watch::RemoveModule(L"shell32.dll");
     EXPECT_FALSE(BindShellFunctions());
     EXPECT_EQ(LateBoundTable.shell.state, BindState::Failed);
     EXPECT_EQ(CountEmpty(ShellEntries()), 13);
@@ -121,7 +105,7 @@ TEST_F(LateBoundTableTest, MissingShellLibraryLeavesEveryShellEntryEmpty) {
 }
 
 TEST_F(LateBoundTableTest, MissingPropsysExportStillBindsTheGroup) {
-    host::RemoveExport(L"Propsys.dll", "PSGetPropertySystem");
+    watch::RemoveExport(L"Propsys.dll", "PSGetPropertySystem");
     EXPECT_TRUE(BindPropsysFunctions());
     EXPECT_EQ(LateBoundTable.propsys.PSGetPropertySystem, nullptr);
     EXPECT_EQ(CountEmpty(PropsysEntries()), 1);
@@ -131,11 +115,11 @@ class MissingShellExportTest : public testing::TestWithParam<int> {};
 
 TEST_P(MissingShellExportTest, FailsTheShellGroupButKeepsTheRest) {
     LateBoundTable = {};
-    host::RestoreModules();
+    watch::RestoreModules();
     const std::string& name = kShellLookups[GetParam()];
     const LPCSTR missing =
         name[0] == '#' ? MAKEINTRESOURCEA(std::stoi(name.substr(1))) : name.c_str();
-    host::RemoveExport(L"SHELL32.DLL", missing);
+    watch::RemoveExport(L"SHELL32.DLL", missing);
 
     EXPECT_FALSE(BindShellFunctions());
     EXPECT_EQ(LateBoundTable.shell.state, BindState::Failed);

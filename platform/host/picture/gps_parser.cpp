@@ -1,0 +1,205 @@
+// Reading a picture's GPS metadata with exiv2. Its exceptions stop here.
+#include "platform/host/picture/gps_parser.h"
+
+#include "platform/host/picture/bmff_exif.h"
+#include "platform/host/picture/exiv2_compat.h"
+
+// exiv2.hpp leaves out WebP; 0.27's headers declare std::auto_ptr.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/webpimage.hpp>
+#pragma GCC diagnostic pop
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cmath>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace host {
+
+namespace {
+
+void ConfigureExiv2Once() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        exiv2::EnableBmff();
+        // The XMP toolkit is left to start when a picture has XMP: set up
+        // ahead, it would cost most of a read (one thread, so no race).
+    });
+}
+
+// Appends each rational as one double; false on a zero denominator.
+template <typename Rational>
+bool AppendRationals(const std::vector<Rational>& rationals, std::vector<double>* parts) {
+    for (const Rational& rational : rationals) {
+        if (rational.second == 0) return false;
+        parts->push_back(static_cast<double>(rational.first) / rational.second);
+    }
+    return true;
+}
+
+// Unsigned rationals are read as such: toRational() would turn numerators
+// above 2^31 negative.
+bool ExifParts(const Exiv2::Value& value, std::vector<double>* parts) {
+    if (const auto* unsignedValue = dynamic_cast<const Exiv2::URationalValue*>(&value)) {
+        return AppendRationals(unsignedValue->value_, parts) && !parts->empty();
+    }
+    if (const auto* signedValue = dynamic_cast<const Exiv2::RationalValue*>(&value)) {
+        return AppendRationals(signedValue->value_, parts) && !parts->empty();
+    }
+    return false;
+}
+
+std::string AsciiText(const Exiv2::Value& value) {
+    std::string text = value.toString();
+    const std::size_t end = text.find('\0');
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+Exiv2::ExifData::const_iterator Find(const Exiv2::ExifData& exif, const std::string& key) {
+    return exif.findKey(Exiv2::ExifKey(key));
+}
+
+Exiv2::XmpData::const_iterator Find(const Exiv2::XmpData& xmp, const std::string& key) {
+    return xmp.findKey(Exiv2::XmpKey(key));
+}
+
+// axis is "Latitude" or "Longitude".
+GpsCoordinateData ReadCoordinate(const Exiv2::ExifData& exif, const Exiv2::XmpData& xmp,
+                                 const std::string& axis) {
+    GpsCoordinateData coordinate;
+    const auto value = Find(exif, "Exif.GPSInfo.GPS" + axis);
+    const auto reference = Find(exif, "Exif.GPSInfo.GPS" + axis + "Ref");
+    if (reference != exif.end()) coordinate.reference = AsciiText(reference->value());
+    if (value != exif.end() && ExifParts(value->value(), &coordinate.parts)) {
+        coordinate.present = true;
+        return coordinate;
+    }
+    coordinate.parts.clear();
+
+    const auto xmpValue = Find(xmp, "Xmp.exif.GPS" + axis);
+    if (xmpValue != xmp.end()) {
+        GpsCoordinateData fromXmp;
+        if (ParseXmpCoordinate(xmpValue->toString(), &fromXmp)) return fromXmp;
+    }
+    return coordinate;
+}
+
+bool IsBmff(const Exiv2::Image& image) { return image.imageType() == Exiv2::ImageType::bmff; }
+
+// Still pictures and camera raws only: exiv2's readers of video (Matroska,
+// RIFF/AVI, QuickTime, ASF), of PostScript and of metadata sidecars are
+// never run, whatever else exiv2 was built with.
+bool IsStillPictureType(exiv2::ImageType type) {
+    // TIFF stands for the TIFF-based raws (DNG, NEF, PEF, ARW, SR2, SRW)
+    // where exiv2 does not name them apart, BMFF for HEIF, AVIF, JPEG XL and
+    // CR3.
+    const exiv2::ImageType pictures[] = {
+        Exiv2::ImageType::jpeg, Exiv2::ImageType::tiff, Exiv2::ImageType::cr2,
+        Exiv2::ImageType::crw,  Exiv2::ImageType::mrw,  Exiv2::ImageType::orf,
+        Exiv2::ImageType::raf,  Exiv2::ImageType::rw2,  Exiv2::ImageType::png,
+        Exiv2::ImageType::webp, Exiv2::ImageType::bmff, Exiv2::ImageType::jp2,
+        Exiv2::ImageType::psd,  Exiv2::ImageType::gif,  Exiv2::ImageType::bmp,
+        Exiv2::ImageType::tga,  Exiv2::ImageType::pgf};
+    const auto among = [type](const auto& types) {
+        return std::find(std::begin(types), std::end(types), type) != std::end(types);
+    };
+    return among(pictures) || among(exiv2::kTiffBasedRaws);
+}
+
+// Reads what exiv2 finds in the picture. On a HEIF or AVIF file, exiv2's
+// refusal is not the last word: it throws on some HDR AVIF files ("corrupted
+// image metadata") whose item tables still lead to the EXIF, so the file
+// counts as one where exiv2 found nothing.
+void ReadExiv2Metadata(Exiv2::Image& image) {
+    if (!IsBmff(image)) {
+        image.readMetadata();
+        return;
+    }
+    try {
+        image.readMetadata();
+    } catch (const exiv2::Error&) {
+        image.clearMetadata();  // whatever it had read before it gave up
+    }
+}
+
+// Where exiv2 finds no EXIF in a HEIF or AVIF file, the file's own item
+// tables may still point at it (exiv2 0.27 ignores their base offsets).
+void ReadBmffExifData(const unsigned char* data, std::size_t size, Exiv2::ExifData* exif) {
+    std::vector<unsigned char> tiff;
+    if (!ReadBmffExif(data, size, &tiff)) return;
+    Exiv2::ExifParser::decode(*exif, tiff.data(), static_cast<std::uint32_t>(tiff.size()));
+}
+
+// Reads a plain decimal number (digits, at most one point); nothing else.
+bool ParseDecimal(const char* first, const char* last, double* number) {
+    if (first == last) return false;
+    for (const char* c = first; c != last; ++c) {
+        if ((*c < '0' || *c > '9') && *c != '.') return false;
+    }
+    const auto result = std::from_chars(first, last, *number, std::chars_format::fixed);
+    return result.ec == std::errc() && result.ptr == last && std::isfinite(*number);
+}
+
+}  // namespace
+
+bool ParseXmpCoordinate(const std::string& text, GpsCoordinateData* coordinate) {
+    if (text.size() < 2) return false;
+    const char letter = text.back();
+    if (letter != 'N' && letter != 'S' && letter != 'E' && letter != 'W') return false;
+
+    std::vector<double> parts;
+    const char* first = text.data();
+    const char* const end = text.data() + text.size() - 1;
+    while (true) {
+        const char* comma = std::find(first, end, ',');
+        double number = 0.0;
+        if (!ParseDecimal(first, comma, &number)) return false;
+        parts.push_back(number);
+        if (comma == end) break;
+        first = comma + 1;
+    }
+    // "DDD,MM,SSk" or "DDD,MM.mmk"
+    if (parts.size() != 2 && parts.size() != 3) return false;
+    coordinate->present = true;
+    coordinate->parts = std::move(parts);
+    coordinate->reference = std::string(1, letter);
+    return true;
+}
+
+void PrepareGpsParsing() { ConfigureExiv2Once(); }
+
+HRESULT ParseGpsMetadata(const unsigned char* data, std::size_t size, GpsMetadata* metadata) {
+    try {
+        ConfigureExiv2Once();
+        if (data == nullptr || size == 0 ||
+            !IsStillPictureType(Exiv2::ImageFactory::getType(data, size))) {
+            return E_FAIL;
+        }
+        const std::unique_ptr<Exiv2::Image> image =
+            exiv2::OpenImage(std::make_unique<Exiv2::MemIo>(data, size));
+        if (image == nullptr) return E_FAIL;
+        ReadExiv2Metadata(*image);
+        const Exiv2::ExifData& exif = image->exifData();
+        Exiv2::ExifData bmffExif;
+        if (exif.empty() && IsBmff(*image)) ReadBmffExifData(data, size, &bmffExif);
+        const Exiv2::ExifData& found = exif.empty() ? bmffExif : exif;
+        metadata->latitude = ReadCoordinate(found, image->xmpData(), "Latitude");
+        metadata->longitude = ReadCoordinate(found, image->xmpData(), "Longitude");
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const std::exception&) {  // exiv2's errors included
+        return E_FAIL;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+}  // namespace host

@@ -3,19 +3,23 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "gps/com_holders.h"
 #include "app/map_url.h"
 #include "app/messages.h"
+#include "app/parsing_name.h"
+#include "gps/com_holders.h"
 #include "gps/gps_reader.h"
 #include "latebind/late_bound_table.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Creates the shell item for the one argument, handed over unchanged.
+// Creates the shell item for the one argument, a path made absolute first.
 bool OpenPicture(int argumentCount, wchar_t** arguments, ComPtr<IShellItem2>& item) {
     if (argumentCount != 2) return false;
-    LateBoundTable.shell.SHCreateItemFromParsingName(arguments[1], nullptr, IID_IShellItem2,
+    wchar_t fullPath[kFullPathCapacity];
+    const wchar_t* name = ParsingNameFor(arguments[1], fullPath);
+    if (name == nullptr) return false;
+    LateBoundTable.shell.SHCreateItemFromParsingName(name, nullptr, IID_IShellItem2,
                                                      item.ReceiveVoid());
     return static_cast<bool>(item);
 }

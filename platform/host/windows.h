@@ -240,6 +240,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
 HMODULE WINAPI LoadLibraryW(LPCWSTR name);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size);
+DWORD WINAPI GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR* filePart);
 
 // shell32 (imported by the program)
 HINSTANCE WINAPI ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,

@@ -1,7 +1,9 @@
 // The whole run with its platform calls observed: which message, which URL,
 // COM balance and the item's release.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -10,8 +12,9 @@
 
 #include "app/messages.h"
 #include "latebind/late_bound_table.h"
-#include "support/watched_platform.h"
+#include "platform/host/os/wide_text.h"
 #include "support/fake_shell_item.h"
+#include "support/watched_platform.h"
 
 namespace {
 
@@ -23,6 +26,11 @@ HRESULT WINAPI FakeCreateItem(PCWSTR name, IBindCtx*, REFIID riid, void** item) 
     EXPECT_TRUE(riid == IID_IShellItem2);
     *item = nextItem;
     return nextItem != nullptr ? S_OK : E_FAIL;
+}
+
+std::wstring CurrentDirectory() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) != nullptr ? host::WideFromBytes(buffer) : L"";
 }
 
 ScriptedValue Vector(std::vector<double> elements) {
@@ -80,13 +88,20 @@ TEST_F(RunTest, OpensTheMapAtThePictureAndReleasesTheItemOnce) {
     BindWithFakeCreation();
     EXPECT_EQ(Run({L"rel/photo one.jpg"}), 0);
 
-    EXPECT_EQ(parsedNames, std::vector<std::wstring>{L"rel/photo one.jpg"});
+    EXPECT_EQ(parsedNames, std::vector<std::wstring>{CurrentDirectory() + L"/rel/photo one.jpg"});
     EXPECT_EQ(
         watch::Records().launchedFiles,
         std::vector<std::wstring>{L"https://www.google.com/maps/place/37.77490000,-122.41940000"});
     EXPECT_TRUE(watch::Records().messageTexts.empty());
     EXPECT_EQ(item.releases, 1);
     ExpectComBalanced();
+}
+
+TEST_F(RunTest, HandsAUriOverAsTyped) {
+    BindWithFakeCreation();
+    Run({L"file:///photos/a%20b.jpg"});
+    EXPECT_EQ(parsedNames, std::vector<std::wstring>{L"file:///photos/a%20b.jpg"});
+    EXPECT_EQ(watch::Records().launchedFiles.size(), 1u);
 }
 
 TEST_F(RunTest, ReadsTheLongitudeBeforeTheLatitude) {

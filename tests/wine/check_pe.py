@@ -24,7 +24,8 @@ XP_FUNCTIONS = {
     # Windows 2000 Professional" or "Windows XP".
     "kernel32.dll": {
         "DeleteCriticalSection", "EnterCriticalSection", "FreeLibrary", "GetLastError",
-        "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoW",
+        "GetFullPathNameW", "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress",
+        "GetStartupInfoW",
         "GetSystemDirectoryW", "InitializeCriticalSection", "IsDBCSLeadByteEx",
         "LeaveCriticalSection", "LoadLibraryA", "LoadLibraryW", "MultiByteToWideChar",
         "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect", "VirtualQuery",

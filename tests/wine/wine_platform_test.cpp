@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/map_url.h"
+#include "app/parsing_name.h"
 #include "latebind/late_bound_table.h"
 #include "support/late_bound_entries.h"
 
@@ -71,6 +72,25 @@ TEST(BareNameBesideAPlantedPropsys, LoadsThePlantedLibrary) {
     ASSERT_NE(planted, nullptr);
     EXPECT_EQ(GetProcAddress(planted, "PropVariantToString"), nullptr);
     EXPECT_NE(_wcsicmp(FolderOf(planted).c_str(), SystemFolder().c_str()), 0);
+}
+
+// What the shell is given for what a user types in a console: the full path
+// Windows would open, whatever the form, and a URI as typed.
+TEST(ParsingNameFor, GivesTheFullPathOfWhatAUserTypes) {
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\windows\\system32"));
+    static wchar_t fullPath[kFullPathCapacity];
+    const auto nameFor = [](const wchar_t* argument) {
+        const wchar_t* name = ParsingNameFor(argument, fullPath);
+        return std::wstring(name != nullptr ? name : L"<none>");
+    };
+    EXPECT_EQ(nameFor(L"IMG_1234.JPG"), L"C:\\windows\\system32\\IMG_1234.JPG");
+    EXPECT_EQ(nameFor(L"..\\trip\\a.jpg"), L"C:\\windows\\trip\\a.jpg");
+    EXPECT_EQ(nameFor(L"C:/Photos/a.jpg"), L"C:\\Photos\\a.jpg");
+    EXPECT_EQ(nameFor(L"C:a.jpg"), L"C:\\windows\\system32\\a.jpg");
+    EXPECT_EQ(nameFor(L"\\\\server\\share\\a.jpg"), L"\\\\server\\share\\a.jpg");
+    const wchar_t uri[] = L"file:///C:/Photos/a.jpg";
+    EXPECT_EQ(ParsingNameFor(uri, fullPath), uri);
+    EXPECT_EQ(nameFor(L""), L"<none>");
 }
 
 // The URL reaches the system's handler for web addresses; the test that

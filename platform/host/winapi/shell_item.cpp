@@ -2,6 +2,7 @@
 // once, on the first property asked for.
 #include "platform/host/winapi/shell_item.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -148,20 +149,17 @@ int HexValue(char c) {
     return -1;
 }
 
-// "file:///path" or "file://localhost/path", percent-decoded; false for any
-// other host or a malformed escape.
-bool PathFromFileUri(const std::string& uri, std::string* path) {
-    std::string rest = uri.substr(7);
-    if (rest.compare(0, 9, "localhost") == 0) rest.erase(0, 9);
-    if (rest.empty() || rest[0] != '/') return false;
+// The percent-decoded path of a file URI's path part; false for a malformed
+// escape or a NUL.
+bool DecodePath(const std::string& encoded, std::string* path) {
     path->clear();
-    for (std::size_t at = 0; at < rest.size(); ++at) {
-        if (rest[at] != '%') {
-            path->push_back(rest[at]);
+    for (std::size_t at = 0; at < encoded.size(); ++at) {
+        if (encoded[at] != '%') {
+            path->push_back(encoded[at]);
             continue;
         }
-        const int high = at + 2 < rest.size() ? HexValue(rest[at + 1]) : -1;
-        const int low = high >= 0 ? HexValue(rest[at + 2]) : -1;
+        const int high = at + 2 < encoded.size() ? HexValue(encoded[at + 1]) : -1;
+        const int low = high >= 0 ? HexValue(encoded[at + 2]) : -1;
         if (low < 0) return false;
         path->push_back(static_cast<char>(high * 16 + low));
         at += 2;
@@ -169,14 +167,32 @@ bool PathFromFileUri(const std::string& uri, std::string* path) {
     return path->find('\0') == std::string::npos;
 }
 
-bool HasFileScheme(const std::string& name) { return strncasecmp(name.c_str(), "file://", 7) == 0; }
+// "file:///path", "file://localhost/path" (the host in any case) and
+// "file:/path"; false for any other host.
+bool PathFromFileUri(const std::string& uri, std::string* path) {
+    std::string rest = uri.substr(5);
+    if (rest.compare(0, 2, "//") == 0) {
+        const std::size_t slash = rest.find('/', 2);
+        const std::string host = rest.substr(2, slash == std::string::npos ? slash : slash - 2);
+        if (!host.empty() && strcasecmp(host.c_str(), "localhost") != 0) return false;
+        rest.erase(0, 2 + host.size());
+    }
+    if (rest.empty() || rest[0] != '/') return false;
+    return DecodePath(rest, path);
+}
 
-// A relative path stays relative to the current directory.
-bool PathFromParsingName(PCWSTR name, std::string* path) {
+bool HasFileScheme(const std::string& name) { return strncasecmp(name.c_str(), "file:", 5) == 0; }
+
+// As on Windows, a name is a full path or a URI: the caller makes a typed
+// path absolute first (GetFullPathNameW).
+HRESULT PathFromParsingName(PCWSTR name, std::string* path) {
     const std::string bytes = host::BytesFromWide(name);
-    if (HasFileScheme(bytes)) return PathFromFileUri(bytes, path);
+    if (HasFileScheme(bytes)) {
+        return PathFromFileUri(bytes, path) ? S_OK : HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+    }
+    if (bytes.empty() || bytes[0] != '/') return E_INVALIDARG;
     *path = bytes;
-    return !path->empty();
+    return S_OK;
 }
 
 }  // namespace
@@ -201,7 +217,8 @@ extern "C" HRESULT WINAPI SHCreateItemFromParsingName(PCWSTR name, IBindCtx*, RE
     if (name == nullptr) return E_INVALIDARG;
 
     std::string path;
-    if (!PathFromParsingName(name, &path)) return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+    const HRESULT parsed = PathFromParsingName(name, &path);
+    if (FAILED(parsed)) return parsed;
     struct stat status;
     if (stat(path.c_str(), &status) != 0) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     if (!S_ISREG(status.st_mode)) return E_INVALIDARG;

@@ -92,3 +92,49 @@ INSTANTIATE_TEST_SUITE_P(Files, ReadGpsMetadataBmffTest,
                          });
 
 }  // namespace
+
+extern "C" HRESULT WINAPI SHCreateItemFromParsingName(PCWSTR name, IBindCtx* context, REFIID riid,
+                                                      void** item);
+
+namespace {
+
+// Which names become items: full paths and file URIs of a regular file, as
+// on Windows; a relative name never, since the program makes it absolute.
+struct NameCase {
+    const char* label;
+    std::wstring name;  // "@" stands for the file's absolute path
+    HRESULT expected;
+};
+
+class ParsingNameCaseTest : public testing::TestWithParam<NameCase> {};
+
+TEST_P(ParsingNameCaseTest, CreatesItemsOnlyForFullPathsAndFileUris) {
+    const std::string path = testing::TempDir() + "photomap_parsing_name.jpg";
+    std::ofstream(path) << "not a picture, but a regular file";
+    std::wstring name = GetParam().name;
+    const std::size_t at = name.find(L'@');
+    if (at != std::wstring::npos) name.replace(at, 1, std::wstring(path.begin(), path.end()));
+
+    void* item = nullptr;
+    EXPECT_EQ(SHCreateItemFromParsingName(name.c_str(), nullptr, IID_IShellItem2, &item),
+              GetParam().expected);
+    EXPECT_EQ(item != nullptr, SUCCEEDED(GetParam().expected));
+    if (item != nullptr) static_cast<IShellItem2*>(item)->Release();
+    std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ParsingNameCaseTest,
+    testing::Values(NameCase{"FullPath", L"@", S_OK}, NameCase{"FileUri", L"file://@", S_OK},
+                    NameCase{"FileUriLocalhost", L"file://localhost@", S_OK},
+                    NameCase{"FileUriLocalhostInCapitals", L"FILE://LOCALHOST@", S_OK},
+                    NameCase{"FileUriWithOneSlash", L"file:@", S_OK},
+                    NameCase{"FileUriOfAnotherHost", L"file://elsewhere@",
+                             HRESULT_FROM_WIN32(ERROR_INVALID_NAME)},
+                    NameCase{"RelativeName", L"photomap_parsing_name.jpg", E_INVALIDARG},
+                    NameCase{"Empty", L"", E_INVALIDARG},
+                    NameCase{"Missing", L"/nonexistent/photomap.jpg",
+                             HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)}),
+    [](const testing::TestParamInfo<NameCase>& info) { return std::string(info.param.label); });
+
+}  // namespace

@@ -24,21 +24,22 @@ bool OpenPicture(int argumentCount, wchar_t** arguments, ComPtr<IShellItem2>& it
     return static_cast<bool>(item);
 }
 
-// A coordinate that is not a finite number comes from malformed data and must
-// not reach a URL.
+// A coordinate that is not a finite number, or lies beyond `limit` degrees
+// either way, is no place on Earth: it comes from malformed data and must not
+// reach a URL.
 bool ReadCoordinate(IShellItem2* item, const PROPERTYKEY& valueKey, const PROPERTYKEY& referenceKey,
-                    double* coordinate) {
+                    double limit, double* coordinate) {
     double value = 0.0;
     if (ReadGpsCoordinate(item, valueKey, referenceKey, &value) != S_OK) return false;
-    if (!std::isfinite(value)) return false;
+    if (!std::isfinite(value) || value < -limit || value > limit) return false;
     *coordinate = value;
     return true;
 }
 
 // The longitude first; the latitude only once the longitude has been read.
 bool ReadPosition(IShellItem2* item, double* latitude, double* longitude) {
-    return ReadCoordinate(item, PKEY_GPS_Longitude, PKEY_GPS_LongitudeRef, longitude) &&
-           ReadCoordinate(item, PKEY_GPS_Latitude, PKEY_GPS_LatitudeRef, latitude);
+    return ReadCoordinate(item, PKEY_GPS_Longitude, PKEY_GPS_LongitudeRef, 180.0, longitude) &&
+           ReadCoordinate(item, PKEY_GPS_Latitude, PKEY_GPS_LatitudeRef, 90.0, latitude);
 }
 
 }  // namespace

@@ -165,6 +165,44 @@ TEST_F(RunTest, NonFiniteCoordinatesNeverReachAUrl) {
     }
 }
 
+struct RangeCase {
+    const char* label;
+    std::vector<double> latitude;
+    std::vector<double> longitude;
+    const wchar_t* url;  // null: message B
+};
+
+class CoordinateRangeTest : public RunTest, public testing::WithParamInterface<RangeCase> {};
+
+TEST_P(CoordinateRangeTest, OpensTheMapOnlyForAPlaceOnEarth) {
+    item.SetValue(PKEY_GPS_Latitude, Vector(GetParam().latitude));
+    item.SetString(PKEY_GPS_LatitudeRef, {S_OK, L"S"});
+    item.SetValue(PKEY_GPS_Longitude, Vector(GetParam().longitude));
+    BindWithFakeCreation();
+    EXPECT_EQ(Run({L"photo.jpg"}), 0);
+    if (GetParam().url == nullptr) {
+        ExpectOnlyMessage(kSupplyPictureMessage);
+    } else {
+        EXPECT_EQ(watch::Records().launchedFiles, std::vector<std::wstring>{GetParam().url});
+        EXPECT_TRUE(watch::Records().messageTexts.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Positions, CoordinateRangeTest,
+    testing::Values(RangeCase{"Poles",
+                              {90},
+                              {180},
+                              L"https://www.google.com/maps/place/-90.00000000,-180.00000000"},
+                    RangeCase{"MinutesMakeTheLimit",
+                              {89, 60},
+                              {179, 60},
+                              L"https://www.google.com/maps/place/-90.00000000,-180.00000000"},
+                    RangeCase{"LatitudeBeyondAPole", {90, 0, 0.01}, {10}, nullptr},
+                    RangeCase{"LongitudeBeyondTheDateLine", {10}, {180, 0, 0.01}, nullptr},
+                    RangeCase{"HugeRationals", {3 * 4294967295.0}, {4000}, nullptr}),
+    [](const testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.label); });
+
 TEST_F(RunTest, ZeroLongitudeInTheWestHasNoSign) {
     item.SetValue(PKEY_GPS_Longitude, Vector({0, 0, 0}));
     BindWithFakeCreation();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -54,7 +55,14 @@ pid_t Spawn(const std::vector<std::string>& arguments, bool ownSession) {
     posix_spawn_file_actions_adddup2(&settings.actions_, 1, 2);
     // exiv2 opens pictures without close-on-exec; nothing of ours may leak.
     posix_spawn_file_actions_addclosefrom_np(&settings.actions_, 3);
-    if (ownSession) posix_spawnattr_setflags(&settings.attributes_, POSIX_SPAWN_SETSID);
+    // Our SIGPIPE is ignored; the programs we start get theirs back.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&settings.attributes_, &defaults);
+    short flags = POSIX_SPAWN_SETSIGDEF;
+    if (ownSession) flags |= POSIX_SPAWN_SETSID;
+    posix_spawnattr_setflags(&settings.attributes_, flags);
 
     std::vector<std::string> copies = arguments;
     std::vector<char*> vector;

@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
     // A SIGCHLD ignored by whoever started us would make our children reap
     // themselves, and the picture reader's end would go unseen.
     signal(SIGCHLD, SIG_DFL);
+    // A message on a stderr whose reader has gone must fail as a write, not
+    // end photomap: the dialog still shows and the exit status stays 0.
+    signal(SIGPIPE, SIG_IGN);
 
     std::vector<std::wstring> arguments;
     arguments.reserve(argc);

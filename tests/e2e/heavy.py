@@ -120,10 +120,11 @@ def _png_chunk(kind, data):
             + struct.pack(">I", zlib.crc32(kind + data)))
 
 
-def large_png(path, size, idat_bytes=8192):
+def large_png(path, size, idat_bytes=8192, exif_chunk=False):
     """An RGB PNG of about `size` bytes of stored (uncompressed) deflate blocks,
     in IDAT chunks of `idat_bytes` as libpng writes them, the GPS position in
-    Exif that exiv2 writes."""
+    Exif that exiv2 writes (a zTXt chunk after IHDR), or with `exif_chunk` in
+    an eXIf chunk after IHDR, as newer cameras and editors write it."""
     width = 2048
     height = max(1, size // (width * 3 + 1))
     rows = bytes(height * (width * 3 + 1))  # black rows, each with filter byte 0
@@ -131,10 +132,13 @@ def large_png(path, size, idat_bytes=8192):
     header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
     with open(path, "wb") as out:
         out.write(b"\x89PNG\r\n\x1a\n" + _png_chunk(b"IHDR", header))
+        if exif_chunk:
+            out.write(_png_chunk(b"eXIf", crafted.gps_tiff()))
         for start in range(0, len(stream), idat_bytes):
             out.write(_png_chunk(b"IDAT", stream[start:start + idat_bytes]))
         out.write(_png_chunk(b"IEND", b""))
-    pictures.set_tags(path, *pictures.exif_gps(crafted.LATITUDE, crafted.LONGITUDE))
+    if not exif_chunk:
+        pictures.set_tags(path, *pictures.exif_gps(crafted.LATITUDE, crafted.LONGITUDE))
     return path
 
 

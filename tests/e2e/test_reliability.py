@@ -250,6 +250,9 @@ class CallerLimits(ReliabilityRun):
         cases = [
             ("ulimit -v 500000", "-v 500000", "Max address space", "512000000"),
             ("ulimit -t 2", "-t 2", "Max cpu time", "2"),
+            # Above today's reader limits (512 MiB, 2 s and 3 s): the map today.
+            ("sibling: ulimit -v 600000", "-v 600000", "Max address space", "614400000"),
+            ("sibling: ulimit -t 4", "-t 4", "Max cpu time", "4"),
         ]
         for label, option, limit_name, value in cases:
             with self.subTest(label):
@@ -272,8 +275,14 @@ class ExitStatus(ReliabilityRun):
         # A message to such a pipe fails (EPIPE); the default SIGPIPE would
         # end photomap with status 141 instead.
         no_gps = pictures.blank_image(self.path("no-gps.jpg"))
-        cases = [("no argument", []), ("no GPS", [no_gps]), ("two arguments", [no_gps, no_gps])]
-        for label, arguments in cases:
+        photo = pictures.picture(self.path("gps.jpg"), crafted.LATITUDE, crafted.LONGITUDE)
+        # label, arguments, the URL handed over (None: none)
+        cases = [("no argument", [], None), ("no GPS", [no_gps], None),
+                 ("two arguments", [no_gps, no_gps], None),
+                 # Writes nothing to stderr: exit 0 today.
+                 ("sibling: the map", [photo], crafted.MAP_URL)]
+        for number, (label, arguments, url) in enumerate(cases):
+            record = self.path("urls-%d" % number)
             with self.subTest(label):
                 reading, writing = os.pipe()
                 os.close(reading)
@@ -281,11 +290,16 @@ class ExitStatus(ReliabilityRun):
                     # subprocess gives the child the default SIGPIPE, as a shell does.
                     result = subprocess.run([self.photomap] + arguments, stdin=subprocess.DEVNULL,
                                             stdout=subprocess.DEVNULL, stderr=writing,
-                                            env=self.environment(self.path("urls")), timeout=10)
+                                            env=self.environment(record), timeout=10)
                 finally:
                     os.close(writing)
                 self.assertNotEqual(result.returncode, -signal.SIGPIPE, "killed by SIGPIPE")
                 self.assertEqual(result.returncode, 0)
+                if url is None:
+                    time.sleep(NO_URL_WAIT)
+                    self.assertFalse(os.path.exists(record), "a URL without a position")
+                else:
+                    self.assertEqual(self.wait_for_urls(record), [url.encode()])
 
 
 class PlaceOnEarth(ReliabilityRun):

@@ -17,7 +17,7 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import crafted  # noqa: E402
 import pictures  # noqa: E402
-from crafted import ASCII, LONG, SHORT, UNDEFINED  # noqa: E402
+from crafted import LONG, SHORT, UNDEFINED  # noqa: E402
 
 # Room at the start of a large TIFF for its directories and their arrays;
 # the holes begin after it.

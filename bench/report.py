@@ -11,6 +11,13 @@ Inputs (all written by bench/run.sh into its work folder):
   io.tsv            tool, picture key, opens, reads, bytes read, mmaps, bytes mapped
   about.tsv         name, value: machine, versions, commit, settings
   browser.tsv       case, command, measure, seconds (bench/browser.py; optional)
+  pages.tsv         tool, picture key, file bytes, resident bytes before and after a
+                    run (bench/storage.py; optional, as are the next two)
+  slow.tsv          tool, picture key, seconds, outcome, on the slow share
+  storage-about.tsv name, value: the build and settings of bench/storage.py's run
+
+With --storage-only, only the tables of bench/storage.py are printed, and
+they replace their part of an existing --markdown file.
 """
 import argparse
 import glob
@@ -35,6 +42,16 @@ TARGET_LARGE_SMALL_FORMATS = ("jpeg", "tiff", "heic")
 TARGET_RSS_BYTES = 10_000_000  # photomap max RSS, below (10 MB)
 TARGET_READER_COST = 1.2  # photomap / photomap parsing in its own process, at most
 BOOTSTRAP_ROUNDS = 2000
+PAGE = os.sysconf("SC_PAGE_SIZE")
+STORAGE_TOOLS = [("photomap", "photomap"), ("exiv2", "exiv2 -g"), ("exiftool", "exiftool")]
+# bench/storage.py's tables sit between these lines in results.md, so that
+# bench/run.sh --storage-only can replace them alone.
+# At most this much of a picture whose position is in the Exif GPS directory
+# (JPEG, TIFF, HEIC) may be touched, whatever its size.
+TARGET_TOUCHED_BYTES = 256 * 1024
+TARGET_TOUCHED_FORMATS = ("jpeg", "tiff", "heic")
+STORAGE_BEGIN = "<!-- pages touched and the slow share: bench/storage.py -->"
+STORAGE_END = "<!-- end of bench/storage.py's tables -->"
 
 
 def picture_key(fmt, size):
@@ -214,13 +231,118 @@ def browser_table(path, own_time):
     return t
 
 
+def storage_tables(work, pictures, keys):
+    """The tables of bench/storage.py's figures; none without them."""
+    if not os.path.exists(f"{work}/pages.tsv") or not os.path.exists(f"{work}/slow.tsv"):
+        return []
+    about = dict(load_about(f"{work}/storage-about.tsv"))
+    pages = {}
+    with open(f"{work}/pages.tsv") as f:
+        for line in f:
+            tool, key, _, before, after = line.split()
+            pages[(tool, key)] = (int(before), int(after))
+    slow = {}
+    with open(f"{work}/slow.tsv") as f:
+        for line in f:
+            tool, key, seconds, outcome = line.rstrip("\n").split("\t")
+            slow.setdefault((tool, key), []).append((float(seconds), outcome))
+    source = (f"photomap: {about.get('photomap', '?')}; {about.get('date', '?')}, "
+              f"load average at start {about.get('load average at start', '?')}.")
+
+    def touched(tool, key):
+        before, after = pages[(tool, key)]
+        cell = f"{after // PAGE} ({human_bytes(after)})"
+        return cell if before == 0 else cell + f", {human_bytes(before)} resident before"
+
+    t = Table("Pages of the picture touched by one run (evicted first with posix_fadvise "
+              "DONTNEED, resident afterwards counted with fincore), pages (bytes)",
+              ["picture", "file size", "whole file"] + [name for _, name in STORAGE_TOOLS],
+              note="Resident afterwards: what the tool read or touched in a mapping, with the "
+                   "kernel's readahead around it, which is what slow storage must deliver. "
+                   + source)
+    for key in keys:
+        size = pictures[key]["bytes"]
+        t.add(picture_label(key), human_bytes(size), -(-size // PAGE),
+              *[touched(tool, key) for tool, _ in STORAGE_TOOLS])
+    tables = [t]
+
+    def timed(tool, key):
+        runs = slow[(tool, key)]
+        outcomes = sorted({outcome for _, outcome in runs})
+        return ms(median([seconds for seconds, _ in runs])), ", ".join(outcomes)
+
+    runs = len(slow[("photomap", keys[0])])
+    t = Table(f"On a share answering each read in {about.get('read delay', '?')} (FUSE, "
+              f"tests/support/slowfs.py): time from start to exit, median of {runs} runs in ms, "
+              "and what the runs ended with",
+              ["picture", "photomap", "photomap ended with", "exiv2 -g", "exiv2 found",
+               "exiftool", "exiftool found"],
+              note="The kernel keeps no page of the share's files across opens, so every run "
+                   "reads through the delay. " + source)
+    for key in keys:
+        t.add(picture_label(key), *timed("photomap", key), *timed("exiv2", key),
+              *timed("exiftool", key))
+    tables.append(t)
+
+    t = Table("Storage targets (reported, not enforced)", ["target", "figure", "verdict"])
+    for key in keys:
+        if key.split("-")[0] in TARGET_TOUCHED_FORMATS:
+            after = pages[("photomap", key)][1]
+            t.add(f"photomap touches at most {TARGET_TOUCHED_BYTES // 1024} KiB, "
+                  f"{picture_label(key)}", human_bytes(after),
+                  "met" if after <= TARGET_TOUCHED_BYTES else "MISSED")
+    for key in keys:
+        outcomes = {outcome for _, outcome in slow[("photomap", key)]}
+        t.add(f"photomap opens the map on the slow share, {picture_label(key)}",
+              ", ".join(sorted(outcomes)), "met" if outcomes == {"map"} else "MISSED")
+    tables.append(t)
+    return tables
+
+
+def storage_markdown(tables):
+    return "\n".join([STORAGE_BEGIN, "\n\n".join(table.markdown() for table in tables),
+                      STORAGE_END])
+
+
+def splice_storage(path, tables):
+    """Puts the storage tables into an existing results.md, in place of the old ones."""
+    with open(path) as f:
+        text = f.read()
+    section = storage_markdown(tables)
+    if STORAGE_BEGIN in text and STORAGE_END in text:
+        head, _, rest = text.partition(STORAGE_BEGIN)
+        _, _, tail = rest.partition(STORAGE_END)
+        text = head + section + tail
+    elif "### Targets" in text:
+        head, _, tail = text.partition("### Targets")
+        text = head + section + "\n\n### Targets" + tail
+    else:
+        text = text.rstrip("\n") + "\n\n" + section + "\n"
+    with open(path, "w") as f:
+        f.write(text)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--work", required=True)
     parser.add_argument("--markdown", required=True)
-    parser.add_argument("--chart-data", required=True)
+    parser.add_argument("--chart-data")
+    parser.add_argument("--storage-only", action="store_true")
     args = parser.parse_args()
     work = args.work
+
+    if args.storage_only:
+        pictures = load_pictures(f"{work}/pictures.tsv")
+        keys = [picture_key(fmt, size) for fmt, _ in FORMATS for size in SIZES]
+        tables = storage_tables(work, pictures, keys)
+        if not tables:
+            parser.error(f"no figures of bench/storage.py in {work}")
+        print()
+        print("\n\n".join(table.text() for table in tables))
+        splice_storage(args.markdown, tables)
+        return
+    if not args.chart_data:
+        parser.error("--chart-data is needed")
 
     pictures = load_pictures(f"{work}/pictures.tsv")
     timing = load_timing(sorted(glob.glob(f"{work}/timing-*.json")))
@@ -346,6 +468,8 @@ def main():
     if browser:
         tables.append(browser)
 
+    storage = storage_tables(work, pictures, keys)
+
     # Targets.
     noisy = any("within noise" in verdict for _, _, verdict in targets)
     t = Table("Targets (reported, not enforced)", ["target", "figure", "verdict"],
@@ -355,6 +479,7 @@ def main():
         t.add(*target)
     tables.append(t)
 
+    tables = tables[:-1] + storage + tables[-1:]
     print()
     print("\n\n".join(table.text() for table in tables))
 
@@ -366,7 +491,10 @@ def main():
         for name, value in about:
             f.write(f"| {name} | {value} |\n")
         f.write("\n")
-        f.write("\n\n".join(table.markdown() for table in tables))
+        parts = [table.markdown() for table in tables if table not in storage]
+        if storage:
+            parts.insert(len(parts) - 1, storage_markdown(storage))
+        f.write("\n\n".join(parts))
         f.write("\n")
 
     with open(args.chart_data, "w") as f:

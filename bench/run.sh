@@ -3,7 +3,7 @@
 # tools a user would pick instead (exiv2 -g, exiftool) and against a floor
 # (a do-nothing C program built with the release flags).
 #
-#   bench/run.sh [--remake-pictures]
+#   bench/run.sh [--remake-pictures] [--storage-only]
 #
 # Installs what is missing (Debian; as root or through sudo), builds the
 # release binary (release preset), makes the pictures once (build/bench/
@@ -20,16 +20,23 @@
 #   - where photomap's time goes on the small JPEG (a short run a round);
 #   - peak memory (max RSS, /usr/bin/time -v);
 #   - bytes read from the picture (strace);
+#   - pages of the picture touched (evicted first, counted with fincore) and
+#     the time on a share answering each read in 20 ms (a FUSE file system,
+#     tests/support/slowfs.py), beside exiv2 -g and exiftool (bench/storage.py);
 #   - the time until a real browser has the tab (bench/browser.py: headless
 #     chromium, the real xdg-open), beside photomap's and xdg-open's own.
 # Prints the tables and the targets (reported, never failing the run), and
 # writes bench/results.md and bench/results.svg.
 #
+# --storage-only measures only the pages touched and the slow share, and
+# puts just those tables into bench/results.md; with BENCH_PHOTOMAP it
+# measures that build of photomap instead of building the release preset.
+#
 # Settings: BENCH_ROUNDS (8); for each round and command BENCH_WARMUP (1),
 # BENCH_MIN_RUNS (5) and BENCH_MAX_RUNS (10); BENCH_RSS_RUNS (3);
 # BENCH_BROWSER_RUNS (10) with chromium running, BENCH_BROWSER_COLD_RUNS (3)
-# starting it. Takes about three minutes, plus about a minute the first
-# time, for the pictures.
+# starting it; BENCH_SLOW_RUNS (3) on the slow share. Takes about five
+# minutes, plus about a minute the first time, for the pictures.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -48,11 +55,15 @@ browser_runs=${BENCH_BROWSER_RUNS:-10}
 browser_cold_runs=${BENCH_BROWSER_COLD_RUNS:-3}
 expected_url="https://www.google.com/maps/place/48.85822222,2.29450000"
 
+slow_runs=${BENCH_SLOW_RUNS:-3}
+
 remake=false
+storage_only=false
 for argument in "$@"; do
     case "$argument" in
         --remake-pictures) remake=true ;;
-        *) echo "usage: bench/run.sh [--remake-pictures]" >&2; exit 2 ;;
+        --storage-only) storage_only=true ;;
+        *) echo "usage: bench/run.sh [--remake-pictures] [--storage-only]" >&2; exit 2 ;;
     esac
 done
 
@@ -60,7 +71,8 @@ say() { printf '==> %s\n' "$*" >&2; }
 
 # ---------------------------------------------------------------- installs
 packages=(cmake g++ make pkg-config libexiv2-dev hyperfine exiv2 libimage-exiftool-perl
-          gnuplot-nox strace time imagemagick libheif-examples python3 chromium xdg-utils)
+          gnuplot-nox strace time imagemagick libheif-examples python3 chromium xdg-utils
+          util-linux python3-fusepy fuse3)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -83,18 +95,25 @@ exiv2=$(command -v exiv2)
 exiftool=$(command -v exiftool)
 
 # ------------------------------------------------------------------ builds
-say "building photomap (release preset)"
-cmake --preset release >/dev/null
-cmake --build --preset release --target photomap photomap_unconfined >/dev/null
-photomap=$root/build/release/photomap
-# The same program with the picture parsed in its own process instead of the
-# confined reader process (bench/unconfined_reader.cpp): what the reader costs.
-unconfined=$root/build/release/photomap_unconfined
+unconfined=""
+if $storage_only && [ -n "${BENCH_PHOTOMAP:-}" ]; then
+    # A build made elsewhere; the floor, only the stand-in xdg-open here, as cc makes it.
+    photomap=$(realpath "$BENCH_PHOTOMAP")
+    flags="-O2"
+else
+    say "building photomap (release preset)"
+    cmake --preset release >/dev/null
+    cmake --build --preset release --target photomap photomap_unconfined >/dev/null
+    photomap=$root/build/release/photomap
+    # The same program with the picture parsed in its own process instead of the
+    # confined reader process (bench/unconfined_reader.cpp): what the reader costs.
+    $storage_only || unconfined=$root/build/release/photomap_unconfined
 
-# The same compiler flags as photomap's own objects (-std=… aside), read from
-# the release build, so the floor is built the way photomap is.
-flags=$(sed -n 's/^CXX_FLAGS = //p' build/release/CMakeFiles/photomap.dir/flags.make |
-        sed -e 's/-std=[^ ]*//g' -e 's/  */ /g' -e 's/^ //' -e 's/ $//')
+    # The same compiler flags as photomap's own objects (-std=… aside), read from
+    # the release build, so the floor is built the way photomap is.
+    flags=$(sed -n 's/^CXX_FLAGS = //p' build/release/CMakeFiles/photomap.dir/flags.make |
+            sed -e 's/-std=[^ ]*//g' -e 's/  */ /g' -e 's/^ //' -e 's/ $//')
+fi
 mkdir -p "$bin" "$check_bin" "$empty_bin" "$pictures_dir"
 # shellcheck disable=SC2086  # the flags are words
 cc $flags -o "$work/floor" bench/floor.c
@@ -176,7 +195,7 @@ failed=false
 for key in "${keys[@]}"; do
     picture=$pictures_dir/${file[$key]}
     url_file=$work/handed-over-url
-    for program in "$photomap" "$unconfined"; do
+    for program in "$photomap" $unconfined; do
         rm -f "$url_file"
         errors=$(PATH="$check_bin:$PATH" PHOTOMAP_BENCH_URL_FILE="$url_file" "$program" "$picture" 2>&1)
         for _ in $(seq 50); do [ -e "$url_file" ] && break; sleep 0.1; done
@@ -194,6 +213,19 @@ done
 if $failed; then
     echo "a picture is not fit for the benchmark; try bench/run.sh --remake-pictures" >&2
     exit 1
+fi
+
+# ------------------------------------------------------------------ storage
+# Pages touched and the slow share; the share needs FUSE (/dev/fuse).
+storage() {
+    /usr/bin/python3 bench/storage.py --work "$work" --pictures "$pictures_dir" --bin "$bin" \
+        --photomap "$photomap" --exiv2 "$exiv2" --exiftool "$exiftool" --slow-runs "$slow_runs"
+}
+if $storage_only; then
+    storage
+    python3 bench/report.py --work "$work" --markdown bench/results.md --storage-only
+    say "put the storage tables into bench/results.md (raw figures in build/bench/)"
+    exit 0
 fi
 
 # --------------------------------------------------------------- about
@@ -303,6 +335,8 @@ say "timing the way to a tab in headless chromium (real xdg-open)"
 python3 bench/browser.py --photomap "$photomap" --picture "$pictures_dir/small.jpg" \
     --url "$expected_url" --runs "$browser_runs" --cold-runs "$browser_cold_runs" \
     --output "$work/browser.tsv"
+
+storage
 
 # ------------------------------------------------------------------ results
 python3 bench/report.py --work "$work" --markdown bench/results.md --chart-data "$work/chart.dat"

@@ -16,12 +16,17 @@ ar members the builder's umask; scripts/test.sh builds as root with umask
 """
 
 import hashlib
+import io
 import os
 import shutil
+import struct
 import subprocess
 import sys
+import tarfile
 import tempfile
+import time
 import unittest
+import zipfile
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 # What a build leaves in the build folder (build-tree programs) and in
@@ -85,6 +90,36 @@ class Reproducible(unittest.TestCase):
             print("\nsha256 of the first build, of the second, product:", *rows, sep="\n",
                   file=sys.stderr)
             self.assertEqual(differ, [], "differ between the two builds")
+
+
+    def test_the_packages_are_dated_from_the_commit(self):
+        epoch = int(git("log", "-1", "--format=%ct"))
+        packages = os.path.join(SOURCE, "build", "packages")
+        with zipfile.ZipFile(os.path.join(packages, "photomap-1.0.0-windows-x86.zip")) as archive:
+            # The zip's dates are in UTC, to the even second.
+            for entry in archive.infolist():
+                with self.subTest(zip_entry=entry.filename):
+                    self.assertEqual(entry.date_time, time.gmtime(epoch & ~1)[:6])
+            exe = archive.read("photomap.exe")
+        header = struct.unpack_from("<I", exe, 0x3C)[0]
+        self.assertEqual(struct.unpack_from("<I", exe, header + 8)[0], epoch,
+                         "the packaged photomap.exe's PE time stamp")
+        data = subprocess.run(["dpkg-deb", "--fsys-tarfile",
+                               os.path.join(packages, "photomap_1.0.0_amd64.deb")],
+                              capture_output=True, check=True).stdout
+        with tarfile.open(fileobj=io.BytesIO(data)) as tar:
+            for member in tar.getmembers():
+                with self.subTest(deb_member=member.name):
+                    self.assertEqual((member.mtime, member.uname, member.gname),
+                                     (epoch, "root", "root"))
+        summary = subprocess.run(["msiinfo", "suminfo",
+                                  os.path.join(packages, "photomap-1.0.0-x86.msi")],
+                                 capture_output=True, check=True, text=True,
+                                 env=dict(os.environ, TZ="UTC0")).stdout
+        for field in ("Created", "Last saved"):
+            with self.subTest(msi=field):
+                self.assertIn(f"{field}: " + time.strftime("%a %b %e %H:%M:%S %Y",
+                                                           time.gmtime(epoch)), summary)
 
 
 if __name__ == "__main__":

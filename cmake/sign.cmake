@@ -40,7 +40,7 @@ function(photomap_sign file description)
         list(APPEND options -ts "$ENV{PHOTOMAP_SIGN_TIMESTAMP_URL}")
     endif()
     # osslsigncode writes a new file; the signed one replaces the original
-    # only once it is complete.
+    # only once it is complete, written into it so that it keeps its mode.
     file(REMOVE "${file}.signed")
     execute_process(COMMAND "${OSSLSIGNCODE}" sign ${options} -in "${file}" -out "${file}.signed"
                     RESULT_VARIABLE failed OUTPUT_VARIABLE output ERROR_VARIABLE output)
@@ -48,6 +48,8 @@ function(photomap_sign file description)
         file(REMOVE "${file}.signed")
         message(FATAL_ERROR "signing ${file} failed:\n${output}")
     endif()
-    file(RENAME "${file}.signed" "${file}")
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E cat "${file}.signed" OUTPUT_FILE "${file}"
+                    COMMAND_ERROR_IS_FATAL ANY)
+    file(REMOVE "${file}.signed")
     message(STATUS "signed ${file} with $ENV{PHOTOMAP_SIGN_CERT}")
 endfunction()

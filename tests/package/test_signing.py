@@ -10,6 +10,7 @@ of its own with the windows-x86 build that the package stage made before.
 
 import os
 import re
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -77,6 +78,17 @@ def tampered(path, folder, marker):
     return copy
 
 
+def program_bytes(path):
+    """The bytes of the PE file PATH without its header checksum (which
+    covers the signature too) and the zeros at its end (osslsigncode pads
+    the file to 8 bytes before the signature)."""
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    checksum = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 64
+    data[checksum:checksum + 4] = bytes(4)
+    return bytes(data).rstrip(b"\0")
+
+
 class SignedPackages(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -92,9 +104,19 @@ class SignedPackages(unittest.TestCase):
             result = cpack(preset, cls.out, PHOTOMAP_SIGN_CERT=certificate, PHOTOMAP_SIGN_KEY=key)
             assert result.returncode == 0, result.stdout + result.stderr
             cls.outputs[preset] = result.stdout
+        unsigned_out = os.path.join(folder, "unsigned")
+        result = cpack("windows-zip", unsigned_out)
+        assert result.returncode == 0, result.stdout + result.stderr
         cls.msi = os.path.join(cls.out, "photomap-1.0.0-x86.msi")
-        with zipfile.ZipFile(os.path.join(cls.out, "photomap-1.0.0-windows-x86.zip")) as archive:
-            cls.zip_exe = archive.extract("photomap.exe", os.path.join(folder, "from-zip"))
+        cls.modes = {}
+        for kind, out in [("signed", cls.out), ("unsigned", unsigned_out)]:
+            with zipfile.ZipFile(os.path.join(out, "photomap-1.0.0-windows-x86.zip")) as archive:
+                exe = archive.extract("photomap.exe", os.path.join(folder, "from-zip", kind))
+                cls.modes[kind] = archive.getinfo("photomap.exe").external_attr >> 16
+            if kind == "signed":
+                cls.zip_exe = exe
+            else:
+                cls.unsigned_exe = exe
         unpacked = os.path.join(folder, "from-msi")
         result = run(["msiextract", "-C", unpacked, cls.msi])
         assert result.returncode == 0, result.stderr
@@ -128,9 +150,18 @@ class SignedPackages(unittest.TestCase):
                 result = verify(copy, self.ca)
                 self.assertNotEqual(result.returncode, 0, result.stdout)
 
-    def test_the_msi_holds_the_signed_executable_of_the_zip(self):
-        with open(self.zip_exe, "rb") as a, open(self.msi_exe, "rb") as b:
-            self.assertEqual(a.read(), b.read())
+    def test_signing_adds_a_signature_and_changes_nothing_else(self):
+        # Each cpack run signs its own copy, at its own signing time; with
+        # the signature taken off again, each is the unsigned program.
+        unsigned = program_bytes(self.unsigned_exe)
+        for what, path in [("zip", self.zip_exe), ("MSI", self.msi_exe)]:
+            with self.subTest(package=what):
+                removed = os.path.join(self.scratch.name, what + "-removed.exe")
+                result = run(["osslsigncode", "remove-signature", "-in", path, "-out", removed])
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertEqual(program_bytes(removed), unsigned)
+        self.assertEqual(self.modes, {"signed": 0o100755, "unsigned": 0o100755},
+                         "the zip's photomap.exe keeps its mode when signed")
 
     def test_cpack_says_what_it_signed(self):
         self.assertRegex(self.outputs["windows-zip"], r"signed .*photomap\.exe")

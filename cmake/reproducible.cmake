@@ -5,8 +5,9 @@
 # before any target.
 
 if(WIN32)
-    # No build time in the PE header (the field stays 0, and the header
-    # checksum over it follows).
+    # No build time in the PE header of the build tree's photomap.exe (the
+    # field stays 0, and the header checksum over it follows); the strip
+    # that stages it for the packages writes SOURCE_DATE_EPOCH there.
     add_link_options(-Wl,--no-insert-timestamp)
 endif()
 

@@ -97,7 +97,7 @@ class SignedPackages(unittest.TestCase):
         ca = make_ca(folder, "photomap test CA")
         cls.ca = ca[0]
         cls.other_ca = make_ca(folder, "another CA")[0]
-        certificate, key = make_signer(folder, ca)
+        cls.signer = certificate, key = make_signer(folder, ca)
         cls.out = os.path.join(folder, "signed")
         cls.outputs = {}
         for preset in ("windows-zip", "windows-msi"):
@@ -162,6 +162,22 @@ class SignedPackages(unittest.TestCase):
                 self.assertEqual(program_bytes(removed), unsigned)
         self.assertEqual(self.modes, {"signed": 0o100755, "unsigned": 0o100755},
                          "the zip's photomap.exe keeps its mode when signed")
+
+    def test_a_key_with_a_password_signs_with_the_password_file(self):
+        folder = self.scratch.name
+        key, password = os.path.join(folder, "locked.key"), os.path.join(folder, "password")
+        with open(password, "w") as f:
+            f.write("correct horse\n")
+        openssl("pkey", "-in", self.signer[1], "-aes256", "-passout", "file:" + password,
+                "-out", key)
+        out = os.path.join(folder, "with-password")
+        result = cpack("windows-zip", out, PHOTOMAP_SIGN_CERT=self.signer[0],
+                       PHOTOMAP_SIGN_KEY=key, PHOTOMAP_SIGN_PASS_FILE=password)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        with zipfile.ZipFile(os.path.join(out, "photomap-1.0.0-windows-x86.zip")) as archive:
+            exe = archive.extract("photomap.exe", os.path.join(folder, "from-password-zip"))
+        result = verify(exe, self.ca)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
     def test_cpack_says_what_it_signed(self):
         self.assertRegex(self.outputs["windows-zip"], r"signed .*photomap\.exe")

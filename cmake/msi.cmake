@@ -51,13 +51,34 @@ function(photomap_build_msi exe version msi)
     file(COPY_FILE "${exe}" "${work}/photomap.exe")
     photomap_write_verb_keys("${work}/verb-keys.wxi")
     string(UUID product_code NAMESPACE ${PHOTOMAP_UPGRADE_CODE} NAME "photomap ${version}" TYPE SHA1)
+    # The package code names these very bytes: another executable (a signed
+    # one, another build) is another package, a rebuild is the same one.
+    file(SHA256 "${exe}" exe_hash)
+    string(UUID package_code NAMESPACE ${PHOTOMAP_UPGRADE_CODE}
+           NAME "photomap ${version} ${exe_hash}" TYPE SHA1)
+    set(dated "")
+    if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+        # The cabinet keeps each file's time (in TZ's local time); the
+        # summary wixl's own time and a random package code, which
+        # scripts/msi-summary.py replaces.
+        execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" "${work}/photomap.exe"
+                                "${work}/verb-keys.wxi" COMMAND_ERROR_IS_FATAL ANY)
+        set(dated TZ=UTC0)
+        find_program(PYTHON3 python3 REQUIRED)
+    endif()
     execute_process(
-        COMMAND "${WIXL}" --arch x86 -D Version=${version} -D ProductCode=${product_code}
+        COMMAND "${CMAKE_COMMAND}" -E env ${dated}
+                "${WIXL}" --arch x86 -D Version=${version} -D ProductCode=${product_code}
                 -D ExeSource=photomap.exe -o "${msi}" "${CMAKE_CURRENT_LIST_DIR}/../packaging/photomap.wxs"
         WORKING_DIRECTORY "${work}" RESULT_VARIABLE failed)
     file(REMOVE_RECURSE "${work}")
     if(failed)
         message(FATAL_ERROR "wixl could not build ${msi}")
+    endif()
+    if(dated)
+        execute_process(COMMAND "${PYTHON3}" "${CMAKE_CURRENT_LIST_DIR}/../scripts/msi-summary.py"
+                                "${msi}" "$ENV{SOURCE_DATE_EPOCH}" "{${package_code}}"
+                        COMMAND_ERROR_IS_FATAL ANY)
     endif()
 endfunction()
 
@@ -67,6 +88,12 @@ elseif(CPACK_GENERATOR STREQUAL "External")
     # CPack's package script: the staged photomap.exe, as the zip holds it.
     set(msi "${CPACK_PACKAGE_DIRECTORY}/photomap-${CPACK_PACKAGE_VERSION}-x86.msi")
     photomap_build_msi("${CPACK_TEMPORARY_DIRECTORY}/photomap.exe" "${CPACK_PACKAGE_VERSION}" "${msi}")
+    # Signed like the photomap.exe inside it (cmake/package-prepare.cmake).
+    include(${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
+    photomap_signing_wanted(sign)
+    if(sign)
+        photomap_sign("${msi}" "photomap ${CPACK_PACKAGE_VERSION} installer")
+    endif()
     set(CPACK_EXTERNAL_BUILT_PACKAGES "${msi}")
 else()
     set(CPACK_EXTERNAL_PACKAGE_SCRIPT "${CMAKE_CURRENT_LIST_FILE}")

@@ -20,7 +20,7 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 updated=no
 update_once() {
-    [ "$updated" = yes ] || $sudo apt-get update
+    [ "$updated" = yes ] || $sudo "$(dirname "$0")/apt-update.sh" install-deps
     updated=yes
 }
 

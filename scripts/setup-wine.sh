@@ -35,7 +35,9 @@ qemu_min_version="1:8.0"
 
 wine_packages=(wine wine32:i386 wine64)
 mingw_packages=(g++-mingw-w64-i686-posix)
-msi_packages=(wixl)
+# wixl builds the installer, osslsigncode signs it and photomap.exe; for
+# the tests, msitools' msiextract unpacks it and openssl makes certificates.
+msi_packages=(wixl osslsigncode msitools openssl)
 
 is_installed() {
     [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true)" = installed ]
@@ -195,10 +197,12 @@ install_packages() {
         add_backports_source
         qemu_target=(-t "$backports")
     fi
-    apt-get update -q
+    "$script_dir/apt-update.sh" setup-wine -q || exit 1
     apt-get install -y -q --no-install-recommends \
-        "${wine_packages[@]}" "${mingw_packages[@]}" "${msi_packages[@]}"
-    apt-get install -y -q --no-install-recommends "${qemu_target[@]}" qemu-user
+        "${wine_packages[@]}" "${mingw_packages[@]}" "${msi_packages[@]}" \
+        || die "apt-get could not install ${wine_packages[*]} ${mingw_packages[*]} ${msi_packages[*]}: the Windows build and its tests cannot run without them"
+    apt-get install -y -q --no-install-recommends "${qemu_target[@]}" qemu-user \
+        || die "apt-get could not install qemu-user${qemu_target[*]:+ from $backports}"
     qemu_is_recent || die "qemu-user $(dpkg-query -W -f='${Version}' qemu-user) is older than $qemu_min_version"
 }
 

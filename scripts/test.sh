@@ -26,7 +26,10 @@ scripts/test-fuzz.sh
 
 # The packages: built from the release and Windows builds (a zip and an
 # installer for Windows), then the .deb is
-# installed into this machine, run and removed again.
+# installed into this machine, run and removed again. With umask 022, as
+# tests/package/test_reproducible.py's second build (the .deb's ar members
+# take their modes from it).
+umask 022
 cmake --preset release >/dev/null
 cmake --build --preset release
 # The shipped program carries no test hook.
@@ -37,3 +40,9 @@ cpack --preset windows-msi
 as_root=""
 [ "$(id -u)" -eq 0 ] || as_root="sudo"
 $as_root /usr/bin/python3 tests/package/test_packages.py
+# The set-up's retries of apt-get update, with a stand-in apt-get.
+$as_root /usr/bin/python3 tests/scripts/test_apt_update.py
+# Signed packages against a throwaway CA; a second build elsewhere that must
+# give the same bytes as the packages above.
+/usr/bin/python3 tests/package/test_signing.py
+/usr/bin/python3 tests/package/test_reproducible.py

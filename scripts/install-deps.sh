@@ -11,7 +11,8 @@ host_packages=(cmake g++ make pkg-config libexiv2-dev libseccomp-dev xdg-utils d
 test_packages=(googletest exiv2 imagemagick python3 python3-pefile util-linux
     file lintian desktop-file-utils libglib2.0-bin zenity xvfb xdotool tesseract-ocr
     tesseract-ocr-eng libheif-examples strace valgrind chromium clang libclang-rt-dev
-    libgtest-dev libjxr-tools debootstrap)
+    libgtest-dev libjxr-tools debootstrap
+    gir1.2-nautilus-4.0 python3-nautilus gir1.2-caja-2.0 python3-caja thunar devscripts)
 
 packages=("${host_packages[@]}")
 [ "$want" = test ] && packages+=("${test_packages[@]}")

@@ -47,11 +47,7 @@ class DebianPackage(unittest.TestCase):
             for path in INSTALLED:
                 self.assertTrue(os.path.isfile(path), path)
             self.assertEqual(self.run_installed(SAMPLE), SAMPLE_URL)
-            # Every check passes: PIE, stack protector, fortified functions,
-            # read-only relocations, immediate binding, stack clash, CET.
-            check = subprocess.run(["hardening-check", "/usr/bin/photomap"],
-                                   capture_output=True, text=True)
-            self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+            self.assert_hardened("/usr/bin/photomap")
         finally:
             subprocess.run(["dpkg", "-r", "photomap"], check=True, capture_output=True)
         for path in INSTALLED:
@@ -94,6 +90,23 @@ class DebianPackage(unittest.TestCase):
         result = subprocess.run([sys.executable, test], env=environment, capture_output=True,
                                 text=True, timeout=300)
         self.assertEqual(result.returncode, 0, result.stderr)
+
+    def assert_hardened(self, program):
+        """hardening-check finds each of Debian's hardening features. Not control
+        flow (CET) or branch protection: Debian's C start files carry no CET
+        note, so no program linked on Debian has one, and branch protection
+        is arm64's."""
+        usage = subprocess.run(["hardening-check", "--help"], capture_output=True,
+                               text=True).stdout
+        skips = [option for option in ("--nocfprotection", "--nobranchprotection")
+                 if option in usage]
+        check = subprocess.run(["hardening-check"] + skips + [program], capture_output=True,
+                               text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        for feature in ("Position Independent Executable", "Stack protected",
+                        "Fortify Source functions", "Read-only relocations",
+                        "Immediate binding"):
+            self.assertRegex(check.stdout, r"(?m)^ %s: yes" % feature)
 
     def run_installed(self, picture):
         """Runs /usr/bin/photomap with a stand-in xdg-open; returns the URL it was handed."""

@@ -6,13 +6,18 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PHOTOMAP_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION "photomap reads the GPS position that a camera or phone stored in a
 photograph (EXIF, or else XMP, of JPEG, TIFF, PNG, WebP, HEIF, AVIF, JPEG 2000
 and camera raw files) and opens the web browser at that place on a map.
-It is offered in the file manager's Open with menu.")
+Right-click a picture in GNOME Files, Dolphin, Nemo, Thunar or Caja for
+\"Show on map\"; installing it changes no default application.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS xdg-utils)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS zenity)
+# The file managers' menu items (cmake/file-managers.cmake): GNOME Files' and
+# Caja's load through their Python extension packages.
+set(CPACK_DEBIAN_PACKAGE_ENHANCES "nautilus, dolphin, nemo, thunar, caja")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus, python3-caja")
 # Without dpkg-shlibdeps CPack would quietly leave libexiv2 out of Depends.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/deb-checks.cmake)
 

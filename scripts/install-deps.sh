@@ -11,7 +11,9 @@ host_packages=(cmake g++ make pkg-config libexiv2-dev libseccomp-dev xdg-utils d
 test_packages=(googletest exiv2 imagemagick python3 python3-pefile util-linux
     file lintian desktop-file-utils libglib2.0-bin zenity xvfb xdotool tesseract-ocr
     tesseract-ocr-eng libheif-examples strace valgrind chromium clang libclang-rt-dev
-    libgtest-dev libjxr-tools debootstrap python3-fusepy fuse3)
+    libgtest-dev libjxr-tools debootstrap
+    python3-nautilus gir1.2-caja-2.0 python3-caja thunar devscripts
+    python3-fusepy fuse3)
 
 packages=("${host_packages[@]}")
 [ "$want" = test ] && packages+=("${test_packages[@]}")
@@ -38,9 +40,18 @@ heif_encoders() {
     done
     return 0
 }
+# The file manager tests load GNOME Files' extension API from its typelib,
+# whose package is named after the API's version.
+nautilus_typelib() {
+    local name
+    for name in gir1.2-nautilus-4.1 gir1.2-nautilus-4.0; do
+        known "$name" && { echo "$name"; return 0; }
+    done
+    return 0
+}
 if [ "$want" = test ]; then
     known libheif1 || update_once  # a machine that has never fetched the lists
-    mapfile -t -O ${#packages[@]} packages < <(heif_encoders)
+    mapfile -t -O ${#packages[@]} packages < <(heif_encoders; nautilus_typelib)
 fi
 
 missing=()

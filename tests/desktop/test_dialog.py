@@ -38,6 +38,10 @@ class DesktopDialog(unittest.TestCase):
     def environment(self, path=None):
         environment = dict(os.environ, DISPLAY=self.display)
         environment.pop("WAYLAND_DISPLAY", None)
+        # GTK 4 (zenity 4, Debian 13) draws with GL by default, which leaves
+        # nothing in this Xvfb's screenshots; its cairo renderer draws in full.
+        # GTK 3 (zenity 3, Debian 12) does not read it.
+        environment["GSK_RENDERER"] = "cairo"
         if path is not None:
             environment["PATH"] = path
         return environment

@@ -20,7 +20,12 @@ SAMPLE = os.path.join(SOURCE, "samples", "eiffel-tower.jpg")
 SAMPLE_URL = "https://www.google.com/maps/place/48.85822222,2.29450000"
 INSTALLED = ["/usr/bin/photomap", "/usr/share/applications/photomap.desktop",
              "/usr/share/man/man1/photomap.1.gz", "/usr/share/doc/photomap/copyright",
-             "/usr/share/doc/photomap/changelog.gz"]
+             "/usr/share/doc/photomap/changelog.gz",
+             "/usr/share/nautilus-python/extensions/photomap.py",
+             "/usr/share/caja-python/extensions/photomap.py",
+             "/usr/share/nemo/actions/photomap.nemo_action",
+             "/usr/share/kio/servicemenus/photomap.desktop",
+             "/usr/share/Thunar/sendto/photomap.desktop"]
 
 
 def only(pattern):
@@ -42,6 +47,7 @@ class DebianPackage(unittest.TestCase):
             for path in INSTALLED:
                 self.assertTrue(os.path.isfile(path), path)
             self.assertEqual(self.run_installed(SAMPLE), SAMPLE_URL)
+            self.assert_hardened("/usr/bin/photomap")
         finally:
             subprocess.run(["dpkg", "-r", "photomap"], check=True, capture_output=True)
         for path in INSTALLED:
@@ -57,11 +63,21 @@ class DebianPackage(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         self.assertNotRegex(result.stdout, r"(?m)^[EW]: ")
 
+    def test_lintian_finds_every_hardening_flag(self):
+        deb = only("photomap_*_amd64.deb")
+        result = subprocess.run(["lintian", "-I", deb], capture_output=True, text=True)
+        self.assertNotIn("hardening-", result.stdout)
+
     def test_dependencies_and_recommends(self):
         deb = only("photomap_*_amd64.deb")
         fields = subprocess.run(["dpkg-deb", "-f", deb, "Recommends", "Maintainer", "Section",
                                  "Priority"], capture_output=True, check=True, text=True).stdout
         self.assertIn("Recommends: zenity", fields)
+        file_managers = subprocess.run(["dpkg-deb", "-f", deb, "Enhances", "Suggests", "Depends"],
+                                       capture_output=True, check=True, text=True).stdout
+        for manager in ("nautilus", "dolphin", "nemo", "thunar", "caja"):
+            self.assertRegex(file_managers, r"(?m)^Enhances: .*\b%s\b" % manager)
+            self.assertNotRegex(file_managers, r"(?m)^Depends: .*\b%s\b" % manager)
         self.assertNotIn("localhost", fields)
         self.assertIn("Section: graphics", fields)
         self.assertIn("Priority: optional", fields)
@@ -74,6 +90,23 @@ class DebianPackage(unittest.TestCase):
         result = subprocess.run([sys.executable, test], env=environment, capture_output=True,
                                 text=True, timeout=300)
         self.assertEqual(result.returncode, 0, result.stderr)
+
+    def assert_hardened(self, program):
+        """hardening-check finds each of Debian's hardening features. Not control
+        flow (CET) or branch protection: Debian's C start files carry no CET
+        note, so no program linked on Debian has one, and branch protection
+        is arm64's."""
+        usage = subprocess.run(["hardening-check", "--help"], capture_output=True,
+                               text=True).stdout
+        skips = [option for option in ("--nocfprotection", "--nobranchprotection")
+                 if option in usage]
+        check = subprocess.run(["hardening-check"] + skips + [program], capture_output=True,
+                               text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        for feature in ("Position Independent Executable", "Stack protected",
+                        "Fortify Source functions", "Read-only relocations",
+                        "Immediate binding"):
+            self.assertRegex(check.stdout, r"(?m)^ %s: yes" % feature)
 
     def run_installed(self, picture):
         """Runs /usr/bin/photomap with a stand-in xdg-open; returns the URL it was handed."""

@@ -5,6 +5,7 @@
 #include "platform/host/confined_reader.h"
 #include "platform/host/exiv2_compat.h"
 #include "platform/host/picture_file.h"
+#include "platform/host/picture/exif_gps.h"
 
 // exiv2.hpp leaves out WebP; 0.27's headers declare std::auto_ptr.
 #pragma GCC diagnostic push
@@ -178,6 +179,14 @@ bool ParseXmpCoordinate(const std::string& text, GpsCoordinateData* coordinate) 
 void PrepareGpsParsing() { ConfigureExiv2Once(); }
 
 HRESULT ParseGpsMetadata(const unsigned char* data, std::size_t size, GpsMetadata* metadata) {
+    // Our bounded Exif GPS reader first: it touches a few pages where exiv2
+    // may read the whole file; whatever it does not find, exiv2 reads.
+    if (ReadExifGpsPosition(data, size, metadata)) return S_OK;
+    return ParseGpsMetadataWithExiv2(data, size, metadata);
+}
+
+HRESULT ParseGpsMetadataWithExiv2(const unsigned char* data, std::size_t size,
+                                  GpsMetadata* metadata) {
     try {
         ConfigureExiv2Once();
         if (data == nullptr || size == 0 ||

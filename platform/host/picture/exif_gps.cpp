@@ -150,8 +150,9 @@ bool ReadEntry(const Tiff& tiff, std::uint64_t at, Entry* entry) {
     if (bytes <= 4) {
         entry->valueOffset = at + 8;
     } else {
+        // exiv2 reads a value at offset 0 as none at all.
         std::uint32_t pointer = 0;
-        if (!tiff.Read(at + 8, 4, &pointer)) return false;
+        if (!tiff.Read(at + 8, 4, &pointer) || pointer == 0) return false;
         entry->valueOffset = pointer;
     }
     return tiff.Bytes().Has(entry->valueOffset, bytes);

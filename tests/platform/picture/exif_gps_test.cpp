@@ -459,6 +459,27 @@ INSTANTIATE_TEST_SUITE_P(
                     return GpsTiff(gps);
                 },
                 true, true},
+        // exiv2 reads a value offset of 0 as no value: an empty reference.
+        Picture{"reference_at_offset_0",
+                [] {
+                    return GpsTiff(GpsWithField(2, {3, kAscii, 9, {}, -1, 0}));
+                },
+                false, true},
+        Picture{"latitude_at_offset_0",
+                [] {
+                    return GpsTiff(GpsWithField(1, {2, kRational, 3, {}, -1, 0}));
+                },
+                false, false},
+        Picture{"reference_at_offset_1",
+                [] {
+                    return GpsTiff(GpsWithField(2, {3, kAscii, 9, {}, -1, 1}));
+                },
+                true, true},
+        Picture{"reference_at_offset_8",
+                [] {
+                    return GpsTiff(GpsWithField(2, {3, kAscii, 9, {}, -1, 8}));
+                },
+                true, true},
         Picture{"reference_as_bytes",
                 [] { return GpsTiff(GpsWithField(0, Text(1, std::string("N\0", 2), kByte))); },
                 false, true},

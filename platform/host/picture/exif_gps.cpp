@@ -32,8 +32,9 @@ constexpr std::uint32_t kMostReferenceBytes = 64;
 // most, 16 pages for the TIFF part).
 constexpr int kMostJpegSegments = 16;
 // Chunks before the EXIF chunk of a WebP: VP8X, ICCP, ANIM, ALPH and the
-// image; an animation's frames come before EXIF too, hence some room.
-constexpr int kMostWebpChunks = 32;
+// image in practice; 16, as for JPEG segments, keeps the read within
+// 256 KiB (an animation with more frames before its EXIF goes to exiv2).
+constexpr int kMostWebpChunks = 16;
 // Chunks before the eXIf chunk of a PNG: each is a 12-byte header that is
 // read, whatever lies in it; a 1 GB PNG in 8 KiB IDAT chunks has 131072.
 constexpr std::uint64_t kMostPngChunks = std::uint64_t(1) << 20;
@@ -323,6 +324,11 @@ bool ReadWebp(ByteView file, GpsMetadata* metadata) {
         if (riff.Matches(at, "EXIF", 4)) {
             const std::uint64_t header = riff.Matches(data, "Exif\0\0", 6) ? 6 : 0;
             return ReadTiff(riff.Part(data + header, length - header), metadata);
+        }
+        // exiv2 refuses the whole file when its ICC profile gives another
+        // size than its chunk's.
+        if (riff.Matches(at, "ICCP", 4) && (length < 4 || BigEndian(riff.At(data), 4) != length)) {
+            return false;
         }
         at = data + length + (length & 1);
     }

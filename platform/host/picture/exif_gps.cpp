@@ -26,11 +26,12 @@ constexpr std::uint32_t kMostDirectoryEntries = 256;
 constexpr std::uint32_t kMostCoordinateParts = 16;
 // A reference is one letter and its NUL; room for writers that pad it.
 constexpr std::uint32_t kMostReferenceBytes = 64;
-// Segments before the Exif APP1 of a JPEG: APP0 (JFIF) and perhaps an
-// Adobe, ICC or Photoshop segment come first in practice. With the values'
-// pages this keeps a JPEG's read within 256 KiB (two pages a segment at
-// most, 16 pages for the TIFF part).
-constexpr int kMostJpegSegments = 16;
+// Segments of a JPEG up to its image data: exiv2 reads them all and
+// refuses a file whose segments run past its end, so we walk them too
+// (their headers only). A camera's or phone's JPEG has 8 to 16. At two
+// pages a header at most, plus 13 pages for the TIFF part, 24 keeps a
+// JPEG's read within 256 KiB.
+constexpr int kMostJpegSegments = 24;
 // Chunks before the EXIF chunk of a WebP: VP8X, ICCP, ANIM, ALPH and the
 // image in practice; 16, as for JPEG segments, keeps the read within
 // 256 KiB (an animation with more frames before its EXIF goes to exiv2).
@@ -265,22 +266,29 @@ bool ReadTiff(ByteView bytes, GpsMetadata* metadata) {
 
 // --- Containers ---------------------------------------------------------
 
-// The first APP1 segment with the Exif header before the image data, as
-// exiv2 takes it; its TIFF data follows the six header bytes.
+// The first APP1 segment with the Exif header, as exiv2 takes it; its TIFF
+// data follows the six header bytes. It counts once the segments up to
+// the image data are all there, as exiv2 requires.
 bool ReadJpeg(ByteView file, GpsMetadata* metadata) {
     constexpr unsigned char kApp1 = 0xE1, kStartOfScan = 0xDA, kEndOfImage = 0xD9;
     std::uint64_t at = 2;  // past the start-of-image marker
+    bool haveExif = false;
+    ByteView exif(nullptr, 0);
     for (int segment = 0; segment < kMostJpegSegments; ++segment) {
-        if (!file.Has(at, 4) || file.At(at)[0] != 0xFF) return false;
+        if (!file.Has(at, 2) || file.At(at)[0] != 0xFF) return false;
         const unsigned char marker = file.At(at)[1];
-        // Fill bytes, markers without a length and the image data: exiv2
-        // reads on or stops there; we leave those files to it.
-        if (marker == kStartOfScan || marker == kEndOfImage || marker == 0xFF) return false;
-        if ((marker >= 0xD0 && marker <= 0xD8) || marker == 0x01) return false;
+        if (marker == kStartOfScan || marker == kEndOfImage) {  // exiv2 reads no further
+            return haveExif && ReadTiff(exif, metadata);
+        }
+        if (!file.Has(at, 4)) return false;
+        // Fill bytes and markers without a length: exiv2 reads on there;
+        // we leave those files to it.
+        if (marker == 0xFF || (marker >= 0xD0 && marker <= 0xD8) || marker == 0x01) return false;
         const std::uint32_t length = BigEndian(file.At(at + 2), 2);
         if (length < 2 || !file.Has(at + 2, length)) return false;
-        if (marker == kApp1 && length >= 8 && file.Matches(at + 4, "Exif\0\0", 6)) {
-            return ReadTiff(file.Part(at + 10, length - 8), metadata);
+        if (!haveExif && marker == kApp1 && length >= 8 && file.Matches(at + 4, "Exif\0\0", 6)) {
+            haveExif = true;
+            exif = file.Part(at + 10, length - 8);
         }
         at += 2 + std::uint64_t(length);
     }

@@ -638,16 +638,16 @@ INSTANTIATE_TEST_SUITE_P(
                     return jpeg;
                 },
                 false, false},
-        Picture{"exif_after_16_segments",
+        Picture{"segments_24_before_the_image",
                 [] {
-                    std::vector<Bytes> segments(16, Segment(0xED, Bytes(32, 0)));
+                    std::vector<Bytes> segments(23, Segment(0xED, Bytes(32, 0)));
                     segments.push_back(ExifApp1(GpsTiff()));
                     return Jpeg(segments);
                 },
                 false, true},
-        Picture{"exif_after_15_segments",
+        Picture{"segments_23_before_the_image",
                 [] {
-                    std::vector<Bytes> segments(15, Segment(0xED, Bytes(32, 0)));
+                    std::vector<Bytes> segments(22, Segment(0xED, Bytes(32, 0)));
                     segments.push_back(ExifApp1(GpsTiff()));
                     return Jpeg(segments);
                 },
@@ -658,6 +658,20 @@ INSTANTIATE_TEST_SUITE_P(
                     jpeg.resize(jpeg.size() - 2);
                     Append(jpeg, ExifApp1(GpsTiff()));
                     Append(jpeg, Bytes{0xFF, 0xD9});
+                    return jpeg;
+                },
+                false, false},
+        Picture{"cut_in_the_start_of_scan",
+                [] {
+                    Bytes jpeg = Jpeg({Jfif(), ExifApp1(GpsTiff())});
+                    jpeg.resize(jpeg.size() - 12);  // in the start-of-scan segment
+                    return jpeg;
+                },
+                true, true},
+        Picture{"cut_in_the_segment_after_exif",
+                [] {
+                    Bytes jpeg = Jpeg({ExifApp1(GpsTiff()), Segment(0xDB, Bytes(65, 0))});
+                    jpeg.resize(jpeg.size() - 40);
                     return jpeg;
                 },
                 false, false},

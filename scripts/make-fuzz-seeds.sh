@@ -4,6 +4,8 @@
 #                 reads: EXIF in JPEG, TIFF, PNG, WebP and HEIC, and an
 #                 XMP-only JPEG (tests/e2e/seeds.py makes them)
 #   bmff_exif/    the HEIC seed picture, for the HEIF item-table search
+#   exif_gps/     the picture_parser pictures, and a PNG with the JPEG's Exif in
+#                 an eXIf chunk (exiv2 writes it as a text chunk instead)
 #   prop_value/   tagged values as prop_value_fuzzer reads them: scalars and
 #                 vectors of doubles and floats, and a few types that do not
 #                 convert
@@ -12,11 +14,30 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$root/build/fuzz/seeds}"
-rm -rf "$out/picture_parser" "$out/prop_value" "$out/bmff_exif"
-mkdir -p "$out/picture_parser" "$out/prop_value" "$out/bmff_exif"
+rm -rf "$out/picture_parser" "$out/prop_value" "$out/bmff_exif" "$out/exif_gps"
+mkdir -p "$out/picture_parser" "$out/prop_value" "$out/bmff_exif" "$out/exif_gps"
 
 python3 "$root/tests/e2e/seeds.py" "$out/picture_parser" >/dev/null
 cp "$out/picture_parser/exif.heic" "$out/bmff_exif/"
+cp "$out/picture_parser/"* "$out/exif_gps/"
+
+python3 - "$out/picture_parser/exif.jpg" "$out/exif_gps/exif-chunk.png" <<'PYTHON'
+import struct
+import sys
+import zlib
+
+jpeg = open(sys.argv[1], "rb").read()
+start = jpeg.index(b"Exif\0\0")
+length = struct.unpack(">H", jpeg[start - 2:start])[0]
+tiff = jpeg[start + 6:start - 2 + length]
+
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 1, 1, 8, 0, 0, 0, 0))
+png += chunk(b"eXIf", tiff) + chunk(b"IDAT", zlib.compress(b"\0\0")) + chunk(b"IEND", b"")
+open(sys.argv[2], "wb").write(png)
+PYTHON
 
 # Layout: 2-byte little-endian type tag; for a vector a 1-byte element
 # count and the elements; for a scalar the value's 8 bytes.
@@ -44,4 +65,5 @@ for name, data in seeds.items():
         seed.write(data)
 PYTHON
 echo "wrote $(ls "$out/picture_parser" | wc -l) pictures, $(ls "$out/prop_value" | wc -l)" \
-    "values and $(ls "$out/bmff_exif" | wc -l) HEIF file to $out"
+    "values, $(ls "$out/bmff_exif" | wc -l) HEIF file and $(ls "$out/exif_gps" | wc -l)" \
+    "Exif pictures to $out"

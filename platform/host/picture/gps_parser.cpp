@@ -2,6 +2,7 @@
 #include "platform/host/picture/gps_parser.h"
 
 #include "platform/host/picture/bmff_exif.h"
+#include "platform/host/picture/exif_gps.h"
 #include "platform/host/picture/exiv2_compat.h"
 
 // exiv2.hpp leaves out WebP; 0.27's headers declare std::auto_ptr.
@@ -176,6 +177,18 @@ bool ParseXmpCoordinate(const std::string& text, GpsCoordinateData* coordinate) 
 void PrepareGpsParsing() { ConfigureExiv2Once(); }
 
 HRESULT ParseGpsMetadata(const unsigned char* data, std::size_t size, GpsMetadata* metadata) {
+    // Our bounded Exif GPS reader first: it touches a few pages where exiv2
+    // may read the whole file; whatever it does not find, exiv2 reads.
+    try {
+        if (ReadExifGpsPosition(data, size, metadata)) return S_OK;
+    } catch (const std::bad_alloc&) {  // the copy of a HEIF file's Exif item
+        return E_OUTOFMEMORY;
+    }
+    return ParseGpsMetadataWithExiv2(data, size, metadata);
+}
+
+HRESULT ParseGpsMetadataWithExiv2(const unsigned char* data, std::size_t size,
+                                  GpsMetadata* metadata) {
     try {
         ConfigureExiv2Once();
         if (data == nullptr || size == 0 ||

@@ -21,6 +21,12 @@ namespace host {
 void PrepareGpsParsing();
 HRESULT ParseGpsMetadata(const unsigned char* data, std::size_t size, GpsMetadata* metadata);
 
+// The same parse with exiv2 alone, without the bounded Exif GPS reader that
+// ParseGpsMetadata tries first (picture/exif_gps.h): what the differential
+// test and fuzzer compare that reader with.
+HRESULT ParseGpsMetadataWithExiv2(const unsigned char* data, std::size_t size,
+                                  GpsMetadata* metadata);
+
 // Parses an XMP GPS coordinate ("51,28,38N", "51,28.633N"); false when the
 // text has another form.
 bool ParseXmpCoordinate(const std::string& text, GpsCoordinateData* coordinate);

@@ -1,0 +1,58 @@
+// Each input is a whole picture, read by our bounded Exif GPS reader and,
+// where that finds a position, by exiv2 alone as well. Besides the
+// sanitizers' faults, a run stops when both find a position and they differ
+// in any part or reference, or when ours claims a position it did not fill.
+// (exiv2 runs only where ours finds one: elsewhere there is nothing to
+// compare, and shell_item_fuzzer drives exiv2 over every input already.)
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/host/picture/gps_parser.h"
+#include "platform/host/picture/exif_gps.h"
+
+namespace {
+
+bool Same(const host::GpsCoordinateData& ours, const host::GpsCoordinateData& exiv2) {
+    return ours.parts == exiv2.parts && ours.reference == exiv2.reference;
+}
+
+void Report(const char* what, const host::GpsCoordinateData& ours,
+            const host::GpsCoordinateData& exiv2) {
+    std::fprintf(stderr,
+                 "exif_gps_fuzzer: %s: ours %zu parts, reference \"%s\"; exiv2 %zu parts, "
+                 "reference \"%s\"\n",
+                 what, ours.parts.size(), ours.reference.c_str(), exiv2.parts.size(),
+                 exiv2.reference.c_str());
+    for (std::size_t i = 0; i < ours.parts.size(); ++i)
+        std::fprintf(stderr, " ours %.17g\n", ours.parts[i]);
+    for (std::size_t i = 0; i < exiv2.parts.size(); ++i)
+        std::fprintf(stderr, " exiv2 %.17g\n", exiv2.parts[i]);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool prepared = (host::PrepareGpsParsing(), true);
+    (void)prepared;
+    host::GpsMetadata ours;
+    if (!host::ReadExifGpsPosition(data, size, &ours)) return 0;
+    if (!ours.latitude.present || !ours.longitude.present || ours.latitude.parts.empty() ||
+        ours.longitude.parts.empty()) {
+        std::fprintf(stderr, "exif_gps_fuzzer: a position without both coordinates\n");
+        std::abort();
+    }
+    host::GpsMetadata exiv2;
+    if (FAILED(host::ParseGpsMetadataWithExiv2(data, size, &exiv2)) || !exiv2.latitude.present ||
+        !exiv2.longitude.present) {
+        return 0;  // exiv2 finds none: ours is the answer, nothing to compare
+    }
+    const bool latitudeSame = Same(ours.latitude, exiv2.latitude);
+    if (!latitudeSame) Report("latitudes differ", ours.latitude, exiv2.latitude);
+    if (!Same(ours.longitude, exiv2.longitude)) {
+        Report("longitudes differ", ours.longitude, exiv2.longitude);
+        std::abort();
+    }
+    if (!latitudeSame) std::abort();
+    return 0;
+}

@@ -4,6 +4,7 @@
 // send back a wrong position.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 #include "platform/host/picture/gps_position.h"
@@ -20,18 +21,38 @@ struct PictureParser {
     HRESULT (*parse)(const unsigned char* data, std::size_t size, GpsMetadata* metadata);
 };
 
-// Limits of the reader process.
-constexpr std::size_t kReaderMemoryBudget = 512u << 20;  // address space, beside the mapping
-constexpr int kReaderCpuSeconds = 2;
-constexpr int kReaderDeadlineMilliseconds = 2000;
+// Limits of the reader process: each bounds the reader's own work, never a
+// wait for storage or for the processor, and none goes above the caller's own
+// limit (getrlimit) for the same resource.
+struct ReaderLimits {
+    // Address space beside the mapping of the picture: this base (the
+    // program's and exiv2's own needs), or `copiesPerFileByte` times the
+    // picture's size when that is more (exiv2 0.27 copies a TIFF's strips of
+    // later pages, or its tag data, up to three times), but never more than
+    // the memory available.
+    std::size_t memoryBase;
+    unsigned copiesPerFileByte;
+    // CPU time: a runaway parse spends it; this many seconds, one more hard.
+    int cpuSeconds;
+    // A reader whose CPU time has not moved for this long makes no progress
+    // (storage that never answers) and is ended. Each completed read wakes
+    // it, and a loaded processor still gives it time, so slow storage and
+    // a busy machine never reach it.
+    std::chrono::milliseconds stallWindow;
+};
+
+inline constexpr ReaderLimits kReaderLimits = {512u << 20, 4, 2, std::chrono::seconds(30)};
 
 // Parses the regular file open at `picture` with `parser` in a child process
 // that keeps no other descriptor than the picture and its result pipe, has
 // no new privileges, runs under the seccomp filter of reader_filter.h and
-// within the limits above (address space: the budget plus the file's size),
-// and is ended when it has not answered by the deadline. S_OK with
-// `metadata` set, or a failure status: the parser's own, or E_FAIL when the
-// child could not start, was ended, died, or sent a malformed record.
+// within `limits`, and is killed when photomap dies. S_OK with `metadata`
+// set, or a failure status: the parser's own, or E_FAIL when the child could
+// not start, was ended, died, or sent a malformed record.
+HRESULT ReadConfined(int picture, const PictureParser& parser, const ReaderLimits& limits,
+                     GpsMetadata* metadata);
+
+// The same within kReaderLimits.
 HRESULT ReadConfined(int picture, const PictureParser& parser, GpsMetadata* metadata);
 
 }  // namespace host

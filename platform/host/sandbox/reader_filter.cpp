@@ -1,7 +1,6 @@
 #include "platform/host/sandbox/reader_filter.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <seccomp.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -61,8 +60,38 @@ scmp_arg_cmp FirstArgument(scmp_compare comparison, scmp_datum_t value) {
     return {0, comparison, value, 0};
 }
 
+// Advice that bears on the reader's own pages alone: glibc's malloc gives
+// back freed memory (DONTNEED, FREE) and may ask for huge pages; the
+// sanitizers keep their shadow out of huge pages and core dumps.
+constexpr int kOwnPagesAdvice[] = {MADV_NORMAL,   MADV_RANDOM, MADV_SEQUENTIAL, MADV_WILLNEED,
+                                   MADV_DONTNEED, MADV_FREE,   MADV_HUGEPAGE,   MADV_NOHUGEPAGE,
+                                   MADV_DONTDUMP, MADV_DODUMP};
+
+// Any other advice fails with EPERM rather than ending the reader: advice is
+// a hint that callers go on without, and a library's harmless choice must
+// not become a wrong "no GPS". Refused among them: poisoning or offlining
+// pages (HWPOISON, SOFT_OFFLINE: the machine's memory), merging them with
+// other processes' (MERGEABLE: a side channel), pushing the page cache that
+// other processes share out (PAGEOUT, COLD), freeing shared backing
+// (REMOVE), and what only a process that forks needs.
+void AllowOwnPagesAdvice(Filter& filter) {
+    constexpr int kHighestAllowed = MADV_DODUMP;
+    bool allowed[kHighestAllowed + 1] = {};
+    for (const int advice : kOwnPagesAdvice) allowed[advice] = true;
+    // One rule per advice value: a rule compares an argument only once.
+    for (int advice = 0; advice <= kHighestAllowed; ++advice) {
+        const std::uint32_t action = allowed[advice] ? SCMP_ACT_ALLOW : SCMP_ACT_ERRNO(EPERM);
+        filter.Add(action, SCMP_SYS(madvise),
+                   SCMP_A2(SCMP_CMP_EQ, static_cast<scmp_datum_t>(advice)));
+    }
+    // Above, and negative values, which the comparison sees as very large.
+    filter.Add(SCMP_ACT_ERRNO(EPERM), SCMP_SYS(madvise),
+               SCMP_A2(SCMP_CMP_GT, static_cast<scmp_datum_t>(kHighestAllowed)));
+}
+
 void AllowMemory(Filter& filter) {
-    filter.Allow({SCMP_SYS(brk), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(madvise)});
+    filter.Allow({SCMP_SYS(brk), SCMP_SYS(munmap), SCMP_SYS(mremap)});
+    AllowOwnPagesAdvice(filter);
     // No page of the reader's ever becomes executable.
     filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(mmap), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
     filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(mprotect), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
@@ -95,21 +124,23 @@ void AllowProcessBasics(Filter& filter) {
                   SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigreturn),
                   SCMP_SYS(sigaltstack), SCMP_SYS(sched_yield), SCMP_SYS(getrandom), SCMP_SYS(exit),
                   SCMP_SYS(exit_group)});
-    // fstat by descriptor; by name it is refused below.
-    filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(newfstatat),
-               SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH));
-    filter.Add(SCMP_ACT_ERRNO(EACCES), SCMP_SYS(newfstatat),
-               SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, 0));
     // abort() and raise() signal the calling thread; nobody else.
     const auto self = static_cast<scmp_datum_t>(getpid());
     filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(tgkill), FirstArgument(SCMP_CMP_EQ, self));
 }
 
+// The fstat call above takes a descriptor only. newfstatat and statx also
+// take a name, which seccomp cannot read, and with a name the kernel ignores
+// AT_EMPTY_PATH: fstatat(AT_FDCWD, "/etc/shadow", &status, AT_EMPTY_PATH)
+// stats that file. So both are refused whatever their flags. glibc 2.33 on
+// implements fstat() itself as newfstatat(fd, "", AT_EMPTY_PATH), which
+// therefore fails here too: the reader stats its picture before the filter,
+// and what needs a descriptor's status afterwards makes the fstat call.
 void RefuseNames(Filter& filter) {
     filter.Refuse(EACCES, {SCMP_SYS(open), SCMP_SYS(openat), SCMP_SYS(openat2), SCMP_SYS(creat),
-                           SCMP_SYS(stat), SCMP_SYS(lstat), SCMP_SYS(statx), SCMP_SYS(access),
-                           SCMP_SYS(faccessat), SCMP_SYS(faccessat2), SCMP_SYS(readlink),
-                           SCMP_SYS(readlinkat), SCMP_SYS(getcwd)});
+                           SCMP_SYS(stat), SCMP_SYS(lstat), SCMP_SYS(newfstatat), SCMP_SYS(statx),
+                           SCMP_SYS(access), SCMP_SYS(faccessat), SCMP_SYS(faccessat2),
+                           SCMP_SYS(readlink), SCMP_SYS(readlinkat), SCMP_SYS(getcwd)});
 }
 
 }  // namespace

@@ -6,14 +6,17 @@ namespace host {
 // Sets no-new-privileges and loads a seccomp filter that leaves the calling
 // process what parsing memory and handing back a result need:
 //   allowed   memory (brk, mmap/mprotect without PROT_EXEC, munmap, mremap,
-//             madvise), futex, write to `resultDescriptor` only, close, fstat
-//             of an open descriptor, clocks, getrandom (hash seeds), signal
+//             madvise with advice on the caller's own pages only), futex,
+//             write to `resultDescriptor` only, close, the fstat call (a
+//             descriptor, no name), clocks, getrandom (hash seeds), signal
 //             masks, handlers and stacks, signals to itself (abort), exit;
 //   refused with EACCES (so that libraries that load something lazily, such
 //             as iconv modules, translations or locale data, fail the way
 //             they do on a missing file): opening and stat-ing by name,
-//             getcwd (exiv2 looks for its own files on some error paths);
-//   refused with EPERM: writing to any other descriptor;
+//             any newfstatat and statx (which glibc's fstat() uses: seccomp
+//             cannot see whether they name a file), getcwd (exiv2 looks for
+//             its own files on some error paths);
+//   refused with EPERM: writing to any other descriptor, any other madvise;
 //   the end of the process (SIGSYS): every other call, among them execve,
 //             fork/clone, sockets, ptrace, kill, ioctl, and calls of another
 //             architecture.

@@ -4,6 +4,10 @@
 #                 reads: EXIF in JPEG, TIFF, PNG, WebP and HEIC, and an
 #                 XMP-only JPEG (tests/e2e/seeds.py makes them)
 #   bmff_exif/    the HEIC seed picture, for the HEIF item-table search
+#   own_exif/     the pictures only our own readers read and their broken
+#                 twins (CR3, PNG raw profiles, JPEG XR, HEIF cut short or
+#                 with several images; tests/e2e/formats.py makes them), also
+#                 among picture_parser's seeds
 #   prop_value/   tagged values as prop_value_fuzzer reads them: scalars and
 #                 vectors of doubles and floats, and a few types that do not
 #                 convert
@@ -12,11 +16,16 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$root/build/fuzz/seeds}"
-rm -rf "$out/picture_parser" "$out/prop_value" "$out/bmff_exif"
-mkdir -p "$out/picture_parser" "$out/prop_value" "$out/bmff_exif"
+rm -rf "$out/picture_parser" "$out/prop_value" "$out/bmff_exif" "$out/own_exif"
+mkdir -p "$out/picture_parser" "$out/prop_value" "$out/bmff_exif" "$out/own_exif"
 
 python3 "$root/tests/e2e/seeds.py" "$out/picture_parser" >/dev/null
 cp "$out/picture_parser/exif.heic" "$out/bmff_exif/"
+python3 "$root/tests/e2e/formats.py" "$out/own_exif" >/dev/null
+# The twin with a CMT4 over 1 MiB would make libFuzzer try inputs that large.
+find "$out/own_exif" -type f -size +64k -delete
+cp "$out/own_exif"/* "$out/picture_parser/"
+cp "$out/own_exif"/*.heic "$out/bmff_exif/"
 
 # Layout: 2-byte little-endian type tag; for a vector a 1-byte element
 # count and the elements; for a scalar the value's 8 bytes.
@@ -44,4 +53,5 @@ for name, data in seeds.items():
         seed.write(data)
 PYTHON
 echo "wrote $(ls "$out/picture_parser" | wc -l) pictures, $(ls "$out/prop_value" | wc -l)" \
-    "values and $(ls "$out/bmff_exif" | wc -l) HEIF file to $out"
+    "values, $(ls "$out/bmff_exif" | wc -l) HEIF files and" \
+    "$(ls "$out/own_exif" | wc -l) files for our own readers to $out"

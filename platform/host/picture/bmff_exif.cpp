@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/host/picture/bmff_box.h"
+#include "platform/host/picture/tiff_gps_block.h"
 
 namespace host {
 
@@ -223,12 +224,17 @@ bool ReadItem(const ItemLocation& location, const ReadAt& readFile, const unsign
     return true;
 }
 
-// An Exif item starts with the offset of the TIFF header past its own four bytes.
+// An Exif item starts with the offset of the TIFF header past its own four
+// bytes; what it points at must be one, or the item is no use.
 bool TiffFromExifItem(const std::vector<unsigned char>& item, std::vector<unsigned char>* tiff) {
     Cursor cursor(item.data(), item.size());
     const auto headerOffset = cursor.Read(4);
     cursor.Skip(headerOffset);
-    if (!cursor.Ok() || cursor.Left() < 8) return false;
+    ByteOrder order = ByteOrder::kLittle;
+    std::uint32_t firstDirectory = 0;
+    if (!cursor.Ok() || !ReadTiffHeader(cursor.Here(), cursor.Left(), &order, &firstDirectory)) {
+        return false;
+    }
     tiff->assign(cursor.Here(), cursor.Here() + cursor.Left());
     return true;
 }

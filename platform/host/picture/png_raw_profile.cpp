@@ -42,20 +42,27 @@ int HexValue(unsigned char c) {
     return -1;
 }
 
-// Inflates a zlib stream, refusing output beyond kLargestInflatedText.
+// Inflates a zlib stream, refusing output beyond kLargestInflatedText. The
+// output grows as the stream gives it, so a small stream costs little.
 bool Inflate(const unsigned char* data, std::size_t size, std::vector<unsigned char>* out) {
+    constexpr std::size_t kStep = 64u << 10;
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK) return false;
-    out->resize(kLargestInflatedText + 1);  // one more byte tells a bomb apart
     stream.next_in = const_cast<unsigned char*>(data);
     stream.avail_in = static_cast<uInt>(size);
-    stream.next_out = out->data();
-    stream.avail_out = static_cast<uInt>(out->size());
-    const int status = inflate(&stream, Z_FINISH);
-    const std::size_t produced = out->size() - stream.avail_out;
+    out->clear();
+    int status = Z_OK;
+    while (status == Z_OK && out->size() <= kLargestInflatedText) {
+        const std::size_t at = out->size();
+        out->resize(at + kStep);
+        stream.next_out = out->data() + at;
+        stream.avail_out = static_cast<uInt>(kStep);
+        status = inflate(&stream, Z_NO_FLUSH);
+        out->resize(at + kStep - stream.avail_out);
+        if (status == Z_BUF_ERROR && stream.avail_out != 0) break;  // the stream ends early
+    }
     inflateEnd(&stream);
-    out->resize(produced);
-    return status == Z_STREAM_END && produced <= kLargestInflatedText;
+    return status == Z_STREAM_END && out->size() <= kLargestInflatedText;
 }
 
 // The text of a tEXt, zTXt or iTXt chunk keyed as a raw Exif profile.

@@ -115,8 +115,10 @@ bool IsStillPictureType(exiv2::ImageType type) {
 
 // Reads what exiv2 finds in the picture. On a HEIF or AVIF file, exiv2's
 // refusal is not the last word: it throws on some HDR AVIF files ("corrupted
-// image metadata") whose item tables still lead to the EXIF, so the file
-// counts as one where exiv2 found nothing.
+// image metadata"), on CR3 files of current bodies and on boxes that claim
+// more than the file holds (which may cost it an allocation that fails),
+// while the item tables still lead to the EXIF, so the file counts as one
+// where exiv2 found nothing.
 void ReadExiv2Metadata(Exiv2::Image& image) {
     if (!IsBmff(image)) {
         image.readMetadata();
@@ -124,8 +126,8 @@ void ReadExiv2Metadata(Exiv2::Image& image) {
     }
     try {
         image.readMetadata();
-    } catch (const exiv2::Error&) {
-        image.clearMetadata();  // whatever it had read before it gave up
+    } catch (const std::exception&) {  // exiv2's errors included
+        image.clearMetadata();         // whatever it had read before it gave up
     }
 }
 

@@ -7,7 +7,8 @@
 set -euo pipefail
 
 want="${1:-host}"
-host_packages=(cmake g++ make pkg-config libexiv2-dev libseccomp-dev xdg-utils dpkg-dev)
+host_packages=(cmake g++ make pkg-config libexiv2-dev libseccomp-dev zlib1g-dev xdg-utils
+    dpkg-dev)
 test_packages=(googletest exiv2 imagemagick python3 python3-pefile util-linux
     file lintian desktop-file-utils libglib2.0-bin zenity xvfb xdotool tesseract-ocr
     tesseract-ocr-eng libheif-examples strace valgrind chromium clang libclang-rt-dev

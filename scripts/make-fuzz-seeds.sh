@@ -6,6 +6,10 @@
 #   bmff_exif/    the HEIC seed picture, for the HEIF item-table search
 #   exif_gps/     the picture_parser pictures, and a PNG with the JPEG's Exif in
 #                 an eXIf chunk (exiv2 writes it as a text chunk instead)
+#   own_exif/     the pictures only our own readers read and their broken
+#                 twins (CR3, PNG raw profiles, JPEG XR, HEIF cut short or
+#                 with several images; tests/e2e/formats.py makes them), also
+#                 among picture_parser's seeds
 #   prop_value/   tagged values as prop_value_fuzzer reads them: scalars and
 #                 vectors of doubles and floats, and a few types that do not
 #                 convert
@@ -14,11 +18,16 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${1:-$root/build/fuzz/seeds}"
-rm -rf "$out/picture_parser" "$out/prop_value" "$out/bmff_exif" "$out/exif_gps"
-mkdir -p "$out/picture_parser" "$out/prop_value" "$out/bmff_exif" "$out/exif_gps"
+rm -rf "$out/picture_parser" "$out/prop_value" "$out/bmff_exif" "$out/own_exif" "$out/exif_gps"
+mkdir -p "$out/picture_parser" "$out/prop_value" "$out/bmff_exif" "$out/own_exif" "$out/exif_gps"
 
 python3 "$root/tests/e2e/seeds.py" "$out/picture_parser" >/dev/null
 cp "$out/picture_parser/exif.heic" "$out/bmff_exif/"
+python3 "$root/tests/e2e/formats.py" "$out/own_exif" >/dev/null
+# The twin with a CMT4 over 1 MiB would make libFuzzer try inputs that large.
+find "$out/own_exif" -type f -size +64k -delete
+cp "$out/own_exif"/* "$out/picture_parser/"
+cp "$out/own_exif"/*.heic "$out/bmff_exif/"
 cp "$out/picture_parser/"* "$out/exif_gps/"
 
 python3 - "$out/picture_parser/exif.jpg" "$out/exif_gps/exif-chunk.png" <<'PYTHON'
@@ -65,5 +74,5 @@ for name, data in seeds.items():
         seed.write(data)
 PYTHON
 echo "wrote $(ls "$out/picture_parser" | wc -l) pictures, $(ls "$out/prop_value" | wc -l)" \
-    "values, $(ls "$out/bmff_exif" | wc -l) HEIF file and $(ls "$out/exif_gps" | wc -l)" \
-    "Exif pictures to $out"
+    "values, $(ls "$out/bmff_exif" | wc -l) HEIF files, $(ls "$out/exif_gps" | wc -l) Exif" \
+    "pictures and $(ls "$out/own_exif" | wc -l) files for our own readers to $out"

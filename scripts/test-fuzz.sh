@@ -18,14 +18,14 @@ scripts/make-fuzz-seeds.sh build/fuzz/seeds
 mkdir -p build/fuzz/artifacts build/fuzz/logs
 failed=0
 summary=()
-for target in picture_parser_fuzzer prop_value_fuzzer bmff_exif_fuzzer exif_gps_fuzzer; do
+for target in picture_parser_fuzzer prop_value_fuzzer bmff_exif_fuzzer exif_gps_fuzzer own_exif_fuzzer; do
     name="${target%_fuzzer}"
     corpus="build/fuzz/corpus/$name"
     log="build/fuzz/logs/$name.log"
     mkdir -p "$corpus"
     options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -seed=1
              -print_final_stats=1 -artifact_prefix="build/fuzz/artifacts/$name-")
-    if [ "$name" = picture_parser ] || [ "$name" = bmff_exif ] || [ "$name" = exif_gps ]; then
+    if [ "$name" != prop_value ]; then
         options+=(-dict=fuzz/gps.dict)
     fi
     echo "fuzzing $name for ${seconds}s"

@@ -163,15 +163,3 @@ def hdr_avif_picture(path, latitude, longitude):
     with open(path, "wb") as picture:
         picture.write(with_exif_item(data, gps_tiff(latitude, longitude)))
     return path
-
-
-def exiv2_reads_gps(path):
-    """Whether the exiv2 in use finds the picture's GPS latitude; else why not."""
-    version = subprocess.run(["exiv2", "--version"], capture_output=True,
-                             text=True).stdout.split("\n")[0]
-    result = subprocess.run(["exiv2", "-q", "-g", "Exif.GPSInfo.GPSLatitude", path],
-                            capture_output=True, text=True)
-    if "GPSLatitude" in result.stdout:
-        return True, ""
-    return False, f"{version} reads no GPS in {os.path.basename(path)}"
-

@@ -1,9 +1,9 @@
 // Reading a picture's GPS metadata with exiv2. Its exceptions stop here.
 #include "platform/host/picture/gps_parser.h"
 
-#include "platform/host/picture/bmff_exif.h"
 #include "platform/host/picture/exif_gps.h"
 #include "platform/host/picture/exiv2_compat.h"
+#include "platform/host/picture/own_exif.h"
 
 // exiv2.hpp leaves out WebP; 0.27's headers declare std::auto_ptr.
 #pragma GCC diagnostic push
@@ -118,8 +118,10 @@ bool IsStillPictureType(exiv2::ImageType type) {
 
 // Reads what exiv2 finds in the picture. On a HEIF or AVIF file, exiv2's
 // refusal is not the last word: it throws on some HDR AVIF files ("corrupted
-// image metadata") whose item tables still lead to the EXIF, so the file
-// counts as one where exiv2 found nothing.
+// image metadata"), on CR3 files of current bodies and on boxes that claim
+// more than the file holds (which may cost it an allocation that fails),
+// while the item tables still lead to the EXIF, so the file counts as one
+// where exiv2 found nothing.
 void ReadExiv2Metadata(Exiv2::Image& image) {
     if (!IsBmff(image)) {
         image.readMetadata();
@@ -127,17 +129,32 @@ void ReadExiv2Metadata(Exiv2::Image& image) {
     }
     try {
         image.readMetadata();
-    } catch (const exiv2::Error&) {
-        image.clearMetadata();  // whatever it had read before it gave up
+    } catch (const std::exception&) {  // exiv2's errors included
+        image.clearMetadata();         // whatever it had read before it gave up
     }
 }
 
-// Where exiv2 finds no EXIF in a HEIF or AVIF file, the file's own item
-// tables may still point at it (exiv2 0.27 ignores their base offsets).
-void ReadBmffExifData(const unsigned char* data, std::size_t size, Exiv2::ExifData* exif) {
-    std::vector<unsigned char> tiff;
-    if (!ReadBmffExif(data, size, &tiff)) return;
-    Exiv2::ExifParser::decode(*exif, tiff.data(), static_cast<std::uint32_t>(tiff.size()));
+bool HasGpsPosition(const Exiv2::ExifData& exif) {
+    return Find(exif, "Exif.GPSInfo.GPSLatitude") != exif.end() &&
+           Find(exif, "Exif.GPSInfo.GPSLongitude") != exif.end();
+}
+
+// Where exiv2 finds no position, our own readers may (own_exif.h): HEIF
+// tables exiv2 0.27 misreads or that a cut-short file still holds, the
+// other images of a multi-image HEIF, CR3, PNG raw profiles, JPEG XR. The
+// first block with a position wins, else the first one found.
+void ReadOwnExifData(const unsigned char* data, std::size_t size, Exiv2::ExifData* exif) {
+    std::vector<std::vector<unsigned char>> tiffs;
+    if (!ReadOwnExifBlocks(data, size, &tiffs)) return;
+    for (const std::vector<unsigned char>& tiff : tiffs) {
+        Exiv2::ExifData decoded;
+        Exiv2::ExifParser::decode(decoded, tiff.data(), static_cast<std::uint32_t>(tiff.size()));
+        if (HasGpsPosition(decoded)) {
+            *exif = std::move(decoded);
+            return;
+        }
+        if (exif->empty()) *exif = std::move(decoded);
+    }
 }
 
 // Reads a plain decimal number (digits, at most one point); nothing else.
@@ -210,20 +227,24 @@ HRESULT ParseGpsMetadataWithExiv2(const unsigned char* data, std::size_t size,
                                   GpsMetadata* metadata) {
     try {
         ConfigureExiv2Once();
-        if (data == nullptr || size == 0 ||
-            !IsStillPictureType(Exiv2::ImageFactory::getType(data, size))) {
-            return E_FAIL;
-        }
+        if (data == nullptr || size == 0) return E_FAIL;
+        // A CR3 or JPEG XR that this exiv2 does not type as a picture goes
+        // to our own reader only.
+        const bool exiv2Reads = IsStillPictureType(Exiv2::ImageFactory::getType(data, size));
+        if (!exiv2Reads && !HasOwnReaderSignature(data, size)) return E_FAIL;
         const std::unique_ptr<Exiv2::Image> image =
-            exiv2::OpenImage(std::make_unique<Exiv2::MemIo>(data, size));
-        if (image == nullptr) return E_FAIL;
-        ReadExiv2Metadata(*image);
-        const Exiv2::ExifData& exif = image->exifData();
-        Exiv2::ExifData bmffExif;
-        if (exif.empty() && IsBmff(*image)) ReadBmffExifData(data, size, &bmffExif);
-        const Exiv2::ExifData& found = exif.empty() ? bmffExif : exif;
-        metadata->latitude = ReadCoordinate(found, image->xmpData(), "Latitude");
-        metadata->longitude = ReadCoordinate(found, image->xmpData(), "Longitude");
+            exiv2Reads ? exiv2::OpenImage(std::make_unique<Exiv2::MemIo>(data, size)) : nullptr;
+        if (exiv2Reads && image == nullptr) return E_FAIL;
+        if (image != nullptr) ReadExiv2Metadata(*image);
+        const Exiv2::ExifData noExif;
+        const Exiv2::XmpData noXmp;
+        const Exiv2::ExifData& exif = image != nullptr ? image->exifData() : noExif;
+        const Exiv2::XmpData& xmp = image != nullptr ? image->xmpData() : noXmp;
+        Exiv2::ExifData ownExif;
+        if (!HasGpsPosition(exif)) ReadOwnExifData(data, size, &ownExif);
+        const Exiv2::ExifData& found = HasGpsPosition(ownExif) || exif.empty() ? ownExif : exif;
+        metadata->latitude = ReadCoordinate(found, xmp, "Latitude");
+        metadata->longitude = ReadCoordinate(found, xmp, "Longitude");
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

@@ -1,0 +1,308 @@
+// ParseGpsMetadata on pictures whose position only our own readers find
+// (own_exif.h), and on their broken twins, which must find none.
+#include "platform/host/picture/gps_parser.h"
+#include "platform/host/picture/own_exif.h"
+#include "platform/host/picture/png_raw_profile.h"
+
+#include "support/gps_pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace gps_pictures;
+
+const Position kTokyo = {{35, 39, 3100, 'N'}, {139, 44, 4300, 'E'}};
+const Position kSydney = {{33, 51, 2442, 'S'}, {151, 12, 4719, 'E'}};
+const Position kReykjavik = {{64, 8, 1500, 'N'}, {21, 56, 600, 'W'}};
+
+std::vector<double> Parts(const Dms& dms) {
+    return {double(dms.degrees), double(dms.minutes), dms.hundredthsOfSeconds / 100.0};
+}
+
+struct PictureCase {
+    const char* name;
+    std::function<Bytes()> make;
+    bool hasPosition;
+    Position position;  // when it has one
+};
+
+std::ostream& operator<<(std::ostream& out, const PictureCase& c) { return out << c.name; }
+
+class OwnReadersTest : public testing::TestWithParam<PictureCase> {};
+
+// A broken twin ends in message B: exiv2 may refuse it (a failure) or find
+// nothing (no position), and our reader must hand back no block at all.
+TEST_P(OwnReadersTest, FindsExactlyThePositionTheFileHolds) {
+    const Bytes file = GetParam().make();
+    host::GpsMetadata metadata;
+    const HRESULT status = host::ParseGpsMetadata(file.data(), file.size(), &metadata);
+    if (!GetParam().hasPosition) {
+        EXPECT_FALSE(SUCCEEDED(status) && metadata.latitude.present && metadata.longitude.present);
+        std::vector<std::vector<unsigned char>> tiffs;
+        EXPECT_FALSE(host::ReadOwnExifBlocks(file.data(), file.size(), &tiffs));
+        return;
+    }
+    ASSERT_EQ(status, S_OK);
+    ASSERT_TRUE(metadata.latitude.present);
+    ASSERT_TRUE(metadata.longitude.present);
+    const Position& expected = GetParam().position;
+    EXPECT_EQ(metadata.latitude.parts, Parts(expected.latitude));
+    EXPECT_EQ(metadata.longitude.parts, Parts(expected.longitude));
+    EXPECT_EQ(metadata.latitude.reference, std::string(1, expected.latitude.reference));
+    EXPECT_EQ(metadata.longitude.reference, std::string(1, expected.longitude.reference));
+}
+
+Bytes PngWith(TextChunk kind, const Bytes& profile, const char* key = "Raw profile type exif",
+              const char* name = "exif") {
+    return MakePng({RawProfileChunk(kind, RawProfileText(profile, name), key)});
+}
+
+std::string WithOddCharacter(std::string text) {
+    text[text.size() - 3] = 'g';
+    return text;
+}
+
+// The profile's text with another byte count on its third line.
+std::string WithStatedCount(const Bytes& bytes, std::size_t count) {
+    std::string text = RawProfileText(bytes);
+    const std::size_t countStart = text.find('\n', 1) + 1;
+    const std::size_t countEnd = text.find('\n', countStart);
+    return text.replace(countStart, countEnd - countStart, std::to_string(count));
+}
+
+// Exif with an empty first directory, as a stereo pair's primary image may carry.
+const Bytes kTiffWithoutGps = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0};
+
+// Far more than the inflated-size bound, from a few kilobytes of zTXt.
+std::string Bomb() { return RawProfileText(GpsTiff(kTokyo)) + std::string(5u << 20, '\n'); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cr3, OwnReadersTest,
+    testing::Values(PictureCase{"Cr3LittleEndian", [] { return MakeCr3(kTokyo); }, true, kTokyo},
+                    PictureCase{"Cr3BigEndian", [] { return MakeCr3(kSydney, {false}); }, true,
+                                kSydney},
+                    PictureCase{"Cr3WithBrokenBoxAfterCanons",
+                                [] {
+                                    return MakeCr3(kTokyo, {true, 0, 0, 0, true});
+                                },
+                                true, kTokyo},
+                    PictureCase{"Cr3WithGpsEntriesAtTheBound",
+                                [] {
+                                    return MakeCr3(kTokyo, {true, 124});
+                                },
+                                true, kTokyo},
+                    PictureCase{"Cr3WithGpsEntriesOverTheBound",
+                                [] {
+                                    return MakeCr3(kTokyo, {true, 125, 0, 0, true});
+                                },
+                                false,
+                                {}},
+                    PictureCase{"Cr3WithMoovBoxesOverTheBound",
+                                [] {
+                                    return MakeCr3(kTokyo, {true, 0, 1024});
+                                },
+                                false,
+                                {}},
+                    PictureCase{"Cr3WithCmt4OverTheBound",
+                                [] {
+                                    return MakeCr3(kTokyo, {true, 0, 0, 1u << 20, true});
+                                },
+                                false,
+                                {}},
+                    PictureCase{"Cr3CutInsideCmt4",
+                                [] {
+                                    Bytes file = MakeCr3(kTokyo);
+                                    file.resize(file.size() - 80);
+                                    return file;
+                                },
+                                false,
+                                {}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Png, OwnReadersTest,
+    testing::Values(
+        PictureCase{"TextWithExifHeader",
+                    [] { return PngWith(TextChunk::kText, ExifPrefixed(GpsTiff(kSydney))); }, true,
+                    kSydney},
+        PictureCase{"TextBigEndianTiff",
+                    [] { return PngWith(TextChunk::kText, GpsTiff(kReykjavik, false)); }, true,
+                    kReykjavik},
+        PictureCase{"CompressedText",
+                    [] { return PngWith(TextChunk::kCompressedText, GpsTiff(kTokyo)); }, true,
+                    kTokyo},
+        PictureCase{"InternationalText",
+                    [] { return PngWith(TextChunk::kInternationalText, GpsTiff(kTokyo)); }, true,
+                    kTokyo},
+        PictureCase{"CompressedInternationalText",
+                    [] {
+                        return PngWith(TextChunk::kCompressedInternationalText,
+                                       ExifPrefixed(GpsTiff(kSydney)));
+                    },
+                    true, kSydney},
+        PictureCase{"App1Profile",
+                    [] {
+                        return PngWith(TextChunk::kCompressedText, ExifPrefixed(GpsTiff(kTokyo)),
+                                       "Raw profile type APP1", "APP1");
+                    },
+                    true, kTokyo},
+        PictureCase{
+            "OtherKeyword",
+            [] { return PngWith(TextChunk::kText, GpsTiff(kTokyo), "Raw profile type iptc"); },
+            false,
+            {}},
+        PictureCase{"HexWithOddCharacter",
+                    [] {
+                        return MakePng({RawProfileChunk(
+                            TextChunk::kText, WithOddCharacter(RawProfileText(GpsTiff(kTokyo))))});
+                    },
+                    false,
+                    {}},
+        PictureCase{"CountLargerThanHex",
+                    [] {
+                        const Bytes tiff = GpsTiff(kTokyo);
+                        return MakePng({RawProfileChunk(TextChunk::kText,
+                                                        WithStatedCount(tiff, tiff.size() + 1))});
+                    },
+                    false,
+                    {}},
+        PictureCase{"CountSmallerThanHex",
+                    [] {
+                        const Bytes tiff = GpsTiff(kTokyo);
+                        return MakePng({RawProfileChunk(TextChunk::kText,
+                                                        WithStatedCount(tiff, tiff.size() - 1))});
+                    },
+                    false,
+                    {}},
+        PictureCase{"CompressedTextBomb",
+                    [] { return MakePng({RawProfileChunk(TextChunk::kCompressedText, Bomb())}); },
+                    false,
+                    {}},
+        PictureCase{"GoodProfileAfterTooManyBrokenOnes",
+                    [] {
+                        std::vector<Bytes> chunks(host::kMostRawProfiles,
+                                                  RawProfileChunk(TextChunk::kText, "\nexif\n"));
+                        chunks.push_back(
+                            RawProfileChunk(TextChunk::kText, RawProfileText(GpsTiff(kTokyo))));
+                        return MakePng(chunks);
+                    },
+                    false,
+                    {}},
+        PictureCase{"GoodProfileAfterFewerBrokenOnes",
+                    [] {
+                        std::vector<Bytes> chunks(host::kMostRawProfiles - 1,
+                                                  RawProfileChunk(TextChunk::kText, "\nexif\n"));
+                        chunks.push_back(
+                            RawProfileChunk(TextChunk::kText, RawProfileText(GpsTiff(kTokyo))));
+                        return MakePng(chunks);
+                    },
+                    true, kTokyo}));
+
+INSTANTIATE_TEST_SUITE_P(
+    JpegXr, OwnReadersTest,
+    testing::Values(
+        PictureCase{"Plain", [] { return MakeJxr(kReykjavik); }, true, kReykjavik},
+        PictureCase{"EntriesAtTheBound", [] { return MakeJxr(kTokyo, {1023}); }, true, kTokyo},
+        PictureCase{"EntriesOverTheBound", [] { return MakeJxr(kTokyo, {1024}); }, false, {}},
+        PictureCase{"GpsPointerPastTheEnd",
+                    [] {
+                        return MakeJxr(kTokyo, {0, 4096});
+                    },
+                    false,
+                    {}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Heif, OwnReadersTest,
+    testing::Values(
+        PictureCase{"CutShortMdat",
+                    [] {
+                        return MakeMultiImageHeif(1, {{1, 7, GpsTiff(kTokyo)}}, 1u << 30);
+                    },
+                    true, kTokyo},
+        PictureCase{"MdatCutInsideTheExifItem",
+                    [] {
+                        return MakeMultiImageHeif(1, {{1, 7, GpsTiff(kTokyo)}}, 1u << 30, 10);
+                    },
+                    false,
+                    {}},
+        PictureCase{
+            "PositionInTheSecondImageOnly",
+            [] {
+                return MakeMultiImageHeif(1, {{1, 7, kTiffWithoutGps}, {2, 8, GpsTiff(kSydney)}});
+            },
+            true, kSydney},
+        PictureCase{"PrimaryImageFirstWhateverTheOrder",
+                    [] {
+                        return MakeMultiImageHeif(
+                            2, {{1, 7, GpsTiff(kSydney)}, {2, 8, GpsTiff(kReykjavik)}});
+                    },
+                    true, kReykjavik},
+        PictureCase{"SecondImageCutShort",
+                    [] {
+                        return MakeMultiImageHeif(
+                            1, {{1, 7, GpsTiff(kTokyo)}, {2, 8, GpsTiff(kSydney)}}, 1u << 20, 4);
+                    },
+                    true, kTokyo}));
+
+TEST(OwnReaders, CountsOnlyTheirOwnSignatures) {
+    const Bytes cr3 = MakeCr3(kTokyo), jxr = MakeJxr(kTokyo), png = MakePng({});
+    EXPECT_TRUE(host::HasOwnReaderSignature(cr3.data(), cr3.size()));
+    EXPECT_TRUE(host::HasOwnReaderSignature(jxr.data(), jxr.size()));
+    EXPECT_FALSE(host::HasOwnReaderSignature(png.data(), png.size()));
+    const Bytes tiff = GpsTiff(kTokyo);  // a plain TIFF is exiv2's
+    EXPECT_FALSE(host::HasOwnReaderSignature(tiff.data(), tiff.size()));
+}
+
+TEST(OwnReaders, EveryTruncationOfACr3FailsCleanlyOrFindsTheWholeBlock) {
+    const Bytes whole = MakeCr3(kTokyo);
+    std::vector<std::vector<unsigned char>> tiffs;
+    ASSERT_TRUE(host::ReadOwnExifBlocks(whole.data(), whole.size(), &tiffs));
+    const Bytes found = tiffs.at(0);
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        if (host::ReadOwnExifBlocks(whole.data(), length, &tiffs)) {
+            EXPECT_EQ(tiffs.at(0), found) << length;
+        }
+    }
+}
+
+struct HexCase {
+    const char* text;
+    bool decodes;
+    Bytes bytes;
+};
+
+std::ostream& operator<<(std::ostream& out, const HexCase& c) { return out << c.text; }
+
+class RawProfileTextTest : public testing::TestWithParam<HexCase> {};
+
+TEST_P(RawProfileTextTest, DecodesOnlyImageMagicksForm) {
+    const std::string text = GetParam().text;
+    Bytes bytes;
+    EXPECT_EQ(host::DecodeRawProfileText(reinterpret_cast<const unsigned char*>(text.data()),
+                                         text.size(), &bytes),
+              GetParam().decodes);
+    if (GetParam().decodes) {
+        EXPECT_EQ(bytes, GetParam().bytes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, RawProfileTextTest,
+    testing::Values(HexCase{"\nexif\n       3\n0aFf10\n", true, {0x0a, 0xff, 0x10}},
+                    HexCase{"\nexif\n3\n0a\nff\n10", true, {0x0a, 0xff, 0x10}},
+                    HexCase{"exif\n 2\r\n0aff", false, {}},  // CR before the count's newline
+                    HexCase{"\nexif\n       3\n0aff1\n", false, {}},  // half a byte
+                    HexCase{"\nexif\n       3\n0aff10ff\n", false, {}},
+                    HexCase{"\nexif\n       3\n0a:f10\n", false, {}},
+                    HexCase{"\nexif\n       0\n\n", false, {}},
+                    HexCase{"\nexif\n      -3\n0aff10\n", false, {}},
+                    HexCase{"\nexif\n999999999\n00\n", false, {}},
+                    HexCase{"\nexif\n 2097153\n00\n", false, {}},  // over 2 MiB stated
+                    HexCase{"\n\n       3\n0aff10\n", false, {}},
+                    HexCase{"\nexif       3\n0aff10\n", false, {}}));
+
+}  // namespace

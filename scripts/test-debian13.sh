@@ -77,17 +77,19 @@ make_system() {
     mv "$staging" "$root"
 }
 
-# The checkout as it is now, over what the last run copied; its build/
-# folder stays, so builds there are incremental.
+# The checkout as it is now, over what the last run copied. Its build/
+# folder stays (the configure steps are kept), but every file is copied as
+# new (tar -m): a source whose time stamp is older than what the last run
+# built from it would otherwise not be rebuilt.
 copy_checkout() {
     local copy=$root/src/photomap
     mkdir -p "$copy"
     find "$copy" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
     if git -C "$source_dir" rev-parse --git-dir >/dev/null 2>&1; then
         git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
-            tar --null --files-from=- -cf - | tar -xf - -C "$copy"
+            tar --null --files-from=- -cf - | tar -xmf - -C "$copy"
     else
-        tar --exclude=./build -cf - . | tar -xf - -C "$copy"
+        tar --exclude=./build -cf - . | tar -xmf - -C "$copy"
     fi
 }
 

@@ -11,8 +11,6 @@
 #include <exiv2/webpimage.hpp>
 #pragma GCC diagnostic pop
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -195,31 +193,14 @@ bool ParseXmpCoordinate(const std::string& text, GpsCoordinateData* coordinate) 
 
 void PrepareGpsParsing() { ConfigureExiv2Once(); }
 
-namespace {
-
-// How the pages of the picture's mapping will be read: a hint, which the
-// kernel may refuse.
-void AdviseAccess(const unsigned char* data, std::size_t size, int advice) {
-    if (data != nullptr && size != 0) {
-        madvise(const_cast<unsigned char*>(data), size, advice);
-    }
-}
-
-}  // namespace
-
 HRESULT ParseGpsMetadata(const unsigned char* data, std::size_t size, GpsMetadata* metadata) {
     // Our bounded Exif GPS reader first: it touches a few pages where exiv2
-    // may read the whole file; whatever it does not find, exiv2 reads. While
-    // it reads, the kernel reads no pages ahead of what it touches, which on
-    // a slow disk or share would cost megabytes of a big picture. (Over
-    // memory that is no mapping of a file, the advice fails and is moot.)
-    AdviseAccess(data, size, MADV_RANDOM);
+    // may read the whole file; whatever it does not find, exiv2 reads.
     try {
         if (ReadExifGpsPosition(data, size, metadata)) return S_OK;
     } catch (const std::bad_alloc&) {  // the copy of a HEIF file's Exif item
         return E_OUTOFMEMORY;
     }
-    AdviseAccess(data, size, MADV_NORMAL);
     return ParseGpsMetadataWithExiv2(data, size, metadata);
 }
 

@@ -57,13 +57,21 @@ class Trace:
 
     def __init__(self, log, program):
         lines = []
+        # A call that another process's call interrupts in the log is written
+        # in two lines, "...<unfinished ...>" and "<... call resumed>...";
+        # the resumed line gets the arguments of its first half.
+        unfinished = {}  # pid -> the first half's arguments
         for line in log.splitlines():
             match = LINE.match(line)
             if match:
-                result = RESULT.search(match.group(4))
-                lines.append((int(match.group(1)), match.group(2) or match.group(3),
-                              match.group(3) is not None, match.group(4),
-                              result.group(1) if result else None))
+                pid, text = int(match.group(1)), match.group(4)
+                if match.group(3) is not None and text.endswith("<unfinished ...>"):
+                    unfinished[pid] = text[:-len("<unfinished ...>")]
+                elif match.group(2) is not None:
+                    text = unfinished.pop(pid, "") + text
+                result = RESULT.search(text)
+                lines.append((pid, match.group(2) or match.group(3), match.group(3) is not None,
+                              text, result.group(1) if result else None))
 
         self.started = []  # what photomap's processes went on to run
         foreign_from = {}  # pid -> index of the line from which it is not photomap's

@@ -142,6 +142,13 @@ def large_png(path, size, idat_bytes=8192, exif_chunk=False):
     return path
 
 
+def exiv2_version():
+    """The exiv2 command's version, as a tuple of numbers: (0, 27, 6)."""
+    first = subprocess.run(["exiv2", "--version"], capture_output=True, text=True).stdout
+    words = first.split()
+    return tuple(int(part) for part in words[1].split(".")) if len(words) > 1 else (0,)
+
+
 def exiv2_values(path, key):
     """What `exiv2 -g KEY -Pv` prints for the picture, one value a line."""
     result = subprocess.run(["exiv2", "-g", key, "-Pv", path], capture_output=True, text=True)

@@ -314,11 +314,13 @@ class PlaceOnEarth(ReliabilityRun):
                     "set Exif.GPSInfo.GPSLatitudeRef " + latitude_ref,
                     "set Exif.GPSInfo.GPSLongitude " + longitude,
                     "set Exif.GPSInfo.GPSLongitudeRef " + longitude_ref]
-        most = "4294967295/1"
+        # The largest unsigned rational; exiv2 0.28's command takes no more
+        # than the largest signed one, still millions of degrees.
+        most = "4294967295/1" if heavy.exiv2_version() < (0, 28) else "2147483647/1"
         nines = "9" * 300
         # label, exiv2 commands, the key and value exiv2 must read back, URL (None: message B)
         cases = [
-            ("EXIF latitude 3 x 4294967295/1, longitude 4000/1",
+            ("EXIF latitude 3 x %s, longitude 4000/1" % most,
              exif(" ".join([most] * 3), "N", "4000/1 0/1 0/1", "E"),
              "Exif.GPSInfo.GPSLatitude", " ".join([most] * 3), None),
             ("EXIF latitude 91", exif("91/1 0/1 0/1", "N", "2/1 0/1 0/1", "E"),

@@ -712,7 +712,9 @@ INSTANTIATE_TEST_SUITE_P(
                     return png;
                 },
                 false, false},
-        Picture{"tool_png_raw_profile", [] { return ToolPicture("png"); }, false, true},
+        // exiv2 0.27 writes a PNG's Exif as a raw-profile text chunk, which
+        // this reader leaves to exiv2; 0.28 writes an eXIf chunk.
+        Picture{"tool_png_raw_profile", [] { return ToolPicture("png"); }, !kExiv2Is027, true},
         Picture{"webp_exif_chunk",
                 [] {
                     return Webp({Vp8x(), Vp8l(), RiffChunk("EXIF", GpsTiff())});

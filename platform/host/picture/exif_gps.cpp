@@ -353,12 +353,15 @@ bool IsHeifOrAvif(ByteView file) {
     return false;
 }
 
+// A file with one Exif item only: where there are several (a stereo pair),
+// which one holds the position is for the readers behind exiv2 to choose.
 bool ReadHeif(ByteView file, GpsMetadata* metadata) {
-    std::vector<unsigned char> tiff;
-    if (!ReadBmffExif(file.At(0), file.Size(), &tiff) || tiff.size() > kLargestBmffExif) {
+    std::vector<std::vector<unsigned char>> tiffs;
+    if (!ReadBmffExifBlocks(file.At(0), file.Size(), &tiffs) || tiffs.size() != 1 ||
+        tiffs[0].size() > kLargestBmffExif) {
         return false;
     }
-    return ReadTiff(ByteView(tiff.data(), tiff.size()), metadata);
+    return ReadTiff(ByteView(tiffs[0].data(), tiffs[0].size()), metadata);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-// Each input is the bytes of a file, parsed as photomap's reader process
-// parses a picture (ParseGpsMetadata over the mapped file: the type check,
-// exiv2, our own HEIF reader), then sent through the reader's result record
-// as the process would send it. The parse runs here in the fuzzing process,
-// not in a child, so that its coverage counts. Besides the sanitizers'
+// Each input is the bytes of a file, read as photomap's reader processes
+// read a picture (our own readers, then exiv2 where they find no
+// position), then sent through the reader's result record as the process
+// would send it. The reads run here in the fuzzing process, not in a
+// child, so that their coverage counts. Besides the sanitizers'
 // faults, a run stops on any broken promise: a record that does not decode
 // to what was parsed, a position whose map URL does not fit, or text that
 // exiv2 printed on the standard streams (only message B may reach the user).
@@ -13,8 +13,10 @@
 #include <sstream>
 
 #include "app/map_url.h"
-#include "platform/host/picture/gps_parser.h"
-#include "platform/host/sandbox/reader_record.h"
+#include "platform/host/picture/byte_source.h"
+#include "platform/host/picture/exiv2_reader.h"
+#include "platform/host/picture/formats.h"
+#include "platform/host/wire/reader_record.h"
 
 namespace {
 
@@ -63,14 +65,19 @@ bool SameCoordinate(const host::GpsCoordinateData& sent, const host::GpsCoordina
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool prepared = (host::PrepareGpsParsing(), true);
+    static const bool prepared = (host::PrepareExiv2Reading(), true);
     (void)prepared;
 
     CapturedStream out(std::cout);
     CapturedStream errors(std::cerr);
     CapturedStream log(std::clog);
     host::GpsMetadata parsed;
-    const HRESULT status = host::ParseGpsMetadata(data, size, &parsed);
+    // As the two reader processes read a file: ours, then exiv2 where ours
+    // find no position.
+    const host::MemorySource file(data, size);
+    HRESULT status = S_OK;
+    if (!host::ReadOwnGpsPosition(file, &parsed))
+        status = host::ReadGpsWithExiv2(data, size, &parsed);
 
     host::ReaderRecord record;
     host::EncodeReaderRecord(status, parsed, &record);

@@ -7,31 +7,31 @@
 #include <chrono>
 #include <cstddef>
 
-#include "platform/host/picture/gps_position.h"
+#include "platform/host/wire/gps_metadata.h"
 #include "platform/host/windows.h"
 
 namespace host {
 
-// What runs in the reader process. `prepare` runs before the process is
-// confined: everything the parser would otherwise set up lazily by opening
-// files. `parse` runs confined, over the picture's bytes mapped read-only
-// (`data` is null when the file is empty).
-struct PictureParser {
-    void (*prepare)();
-    HRESULT (*parse)(const unsigned char* data, std::size_t size, GpsMetadata* metadata);
+// What runs in the reader process. `prepare` (if any) runs before the
+// process is confined: everything the reader would otherwise set up lazily
+// by opening files, such as loading a library; false gives up. `read` runs
+// confined, over the picture's descriptor, which it may only read.
+struct ReaderJob {
+    bool (*prepare)();
+    HRESULT (*read)(int picture, GpsMetadata* metadata);
 };
 
 // Limits of the reader process: each bounds the reader's own work, never a
 // wait for storage or for the processor, and none goes above the caller's own
 // limit (getrlimit) for the same resource.
 struct ReaderLimits {
-    // Address space beside the mapping of the picture: this base (the
-    // program's and exiv2's own needs), or `copiesPerFileByte` times the
-    // picture's size when that is more (exiv2 0.27 copies a TIFF's strips of
-    // later pages, or its tag data, up to three times), but never more than
-    // the memory available.
+    // Address space: this base (the program's and its libraries' own
+    // needs), and `bytesPerFileByte` times the picture's stated size beside
+    // it for a reader that holds the file in memory (exiv2 0.27 copies a
+    // TIFF's strips of later pages, or its tag data, up to three times),
+    // but that never more than the memory available.
     std::size_t memoryBase;
-    unsigned copiesPerFileByte;
+    unsigned bytesPerFileByte;
     // CPU time: a runaway parse spends it; this many seconds, one more hard.
     int cpuSeconds;
     // A reader whose CPU time has not moved for this long makes no progress
@@ -41,18 +41,13 @@ struct ReaderLimits {
     std::chrono::milliseconds stallWindow;
 };
 
-inline constexpr ReaderLimits kReaderLimits = {512u << 20, 4, 2, std::chrono::seconds(30)};
-
-// Parses the regular file open at `picture` with `parser` in a child process
+// Runs `job` over the regular file open at `picture` in a child process
 // that keeps no other descriptor than the picture and its result pipe, has
 // no new privileges, runs under the seccomp filter of reader_filter.h and
 // within `limits`, and is killed when photomap dies. S_OK with `metadata`
-// set, or a failure status: the parser's own, or E_FAIL when the child could
+// set, or a failure status: the job's own, or E_FAIL when the child could
 // not start, was ended, died, or sent a malformed record.
-HRESULT ReadConfined(int picture, const PictureParser& parser, const ReaderLimits& limits,
+HRESULT ReadConfined(int picture, const ReaderJob& job, const ReaderLimits& limits,
                      GpsMetadata* metadata);
-
-// The same within kReaderLimits.
-HRESULT ReadConfined(int picture, const PictureParser& parser, GpsMetadata* metadata);
 
 }  // namespace host

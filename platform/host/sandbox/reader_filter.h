@@ -7,9 +7,10 @@ namespace host {
 // process what parsing memory and handing back a result need:
 //   allowed   memory (brk, mmap/mprotect without PROT_EXEC, munmap, mremap,
 //             madvise with advice on the caller's own pages only), futex,
-//             write to `resultDescriptor` only, close, the fstat call (a
-//             descriptor, no name), clocks, getrandom (hash seeds), signal
-//             masks, handlers and stacks, signals to itself (abort), exit;
+//             pread and fadvise of `pictureDescriptor` only, write to
+//             `resultDescriptor` only, close, the fstat call (a descriptor,
+//             no name), clocks, getrandom (hash seeds), signal masks,
+//             handlers and stacks, signals to itself (abort), exit;
 //   refused with EACCES (so that libraries that load something lazily, such
 //             as iconv modules, translations or locale data, fail the way
 //             they do on a missing file): opening and stat-ing by name,
@@ -23,6 +24,6 @@ namespace host {
 // Sanitizer builds also may write to stderr (descriptor 2), for their
 // reports; there `resultDescriptor` must be above 2.
 // False when the filter could not be loaded.
-bool ConfineToReading(int resultDescriptor);
+bool ConfineToReading(int pictureDescriptor, int resultDescriptor);
 
 }  // namespace host

@@ -1,10 +1,9 @@
-// ParseGpsMetadata on pictures whose position only our own readers find
-// (own_exif.h), and on their broken twins, which must find none.
-#include "platform/host/picture/gps_parser.h"
-#include "platform/host/picture/own_exif.h"
-#include "platform/host/picture/png_raw_profile.h"
+// Pictures whose position only our own readers find, read as photomap
+// reads them, and their broken twins, which must find none.
+#include "platform/host/picture/readers.h"
 
 #include "support/gps_pictures.h"
+#include "support/read_picture.h"
 
 #include <gtest/gtest.h>
 
@@ -40,11 +39,9 @@ class OwnReadersTest : public testing::TestWithParam<PictureCase> {};
 TEST_P(OwnReadersTest, FindsExactlyThePositionTheFileHolds) {
     const Bytes file = GetParam().make();
     host::GpsMetadata metadata;
-    const HRESULT status = host::ParseGpsMetadata(file.data(), file.size(), &metadata);
+    const HRESULT status = read_picture::ReadLikePhotomap(file, &metadata);
     if (!GetParam().hasPosition) {
         EXPECT_FALSE(SUCCEEDED(status) && metadata.latitude.present && metadata.longitude.present);
-        std::vector<std::vector<unsigned char>> tiffs;
-        EXPECT_FALSE(host::ReadOwnExifBlocks(file.data(), file.size(), &tiffs));
         return;
     }
     ASSERT_EQ(status, S_OK);
@@ -98,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 true, kTokyo},
                     PictureCase{"Cr3WithGpsEntriesOverTheBound",
                                 [] {
-                                    return MakeCr3(kTokyo, {true, 125, 0, 0, true});
+                                    return MakeCr3(kTokyo, {true, 1021, 0, 0, true});
                                 },
                                 false,
                                 {}},
@@ -248,26 +245,31 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     true, kTokyo}));
 
-TEST(OwnReaders, CountsOnlyTheirOwnSignatures) {
-    const Bytes cr3 = MakeCr3(kTokyo), jxr = MakeJxr(kTokyo), png = MakePng({});
-    EXPECT_TRUE(host::HasOwnReaderSignature(cr3.data(), cr3.size()));
-    EXPECT_TRUE(host::HasOwnReaderSignature(jxr.data(), jxr.size()));
-    EXPECT_FALSE(host::HasOwnReaderSignature(png.data(), png.size()));
-    const Bytes tiff = GpsTiff(kTokyo);  // a plain TIFF is exiv2's
-    EXPECT_FALSE(host::HasOwnReaderSignature(tiff.data(), tiff.size()));
-}
+class TruncationTest : public testing::TestWithParam<Bytes (*)()> {};
 
-TEST(OwnReaders, EveryTruncationOfACr3FailsCleanlyOrFindsTheWholeBlock) {
-    const Bytes whole = MakeCr3(kTokyo);
-    std::vector<std::vector<unsigned char>> tiffs;
-    ASSERT_TRUE(host::ReadOwnExifBlocks(whole.data(), whole.size(), &tiffs));
-    const Bytes found = tiffs.at(0);
+// A file cut anywhere gives the whole position or none, never a part.
+TEST_P(TruncationTest, FindsNothingOrTheWholePosition) {
+    const Bytes whole = GetParam()();
+    host::GpsMetadata found;
+    ASSERT_TRUE(read_picture::ReadOwn(whole, &found));
     for (std::size_t length = 0; length < whole.size(); ++length) {
-        if (host::ReadOwnExifBlocks(whole.data(), length, &tiffs)) {
-            EXPECT_EQ(tiffs.at(0), found) << length;
+        host::GpsMetadata cut;
+        if (read_picture::ReadOwn(Bytes(whole.begin(), whole.begin() + length), &cut)) {
+            EXPECT_EQ(cut.latitude.parts, found.latitude.parts) << length;
+            EXPECT_EQ(cut.longitude.reference, found.longitude.reference) << length;
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, TruncationTest,
+    testing::Values([] { return MakeCr3(kTokyo); },
+                    [] {
+                        return bmff_file::MakeHeif({1, 4, 0}, GpsTiff(kSydney));
+                    },
+                    [] {
+                        return bmff_file::MakeHeif({1, 4, 1}, GpsTiff(kSydney));
+                    }));
 
 struct HexCase {
     const char* text;

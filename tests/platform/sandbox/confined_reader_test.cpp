@@ -1,5 +1,5 @@
-// The reader process, driven by parsers that exist only in this test binary:
-// each does what a parser taken over by a hostile picture might do.
+// The reader process, driven by jobs that exist only in this test binary:
+// each does what a reader taken over by a hostile picture might do.
 #include "platform/host/sandbox/confined_reader.h"
 #include "platform/host/os/unique_fd.h"
 #include "platform/host/sandbox/sanitizers.h"
@@ -67,14 +67,15 @@ HRESULT Report(double value, const std::string& text, host::GpsMetadata* metadat
     return S_OK;
 }
 
-HRESULT ParseSize(const unsigned char* data, std::size_t size, host::GpsMetadata* metadata) {
-    const bool same = size == sizeof kContent && std::memcmp(data, kContent, size) == 0;
+// Reads the picture as the readers do, with pread.
+HRESULT ParseSize(int picture, host::GpsMetadata* metadata) {
+    char bytes[2 * sizeof kContent];
+    const ssize_t size = pread(picture, bytes, sizeof bytes, 0);
+    const bool same = size == sizeof kContent && std::memcmp(bytes, kContent, size) == 0;
     return Report(static_cast<double>(size), same ? "same" : "other", metadata);
 }
 
-HRESULT ParseToFailure(const unsigned char*, std::size_t, host::GpsMetadata*) {
-    return E_OUTOFMEMORY;
-}
+HRESULT ParseToFailure(int, host::GpsMetadata*) { return E_OUTOFMEMORY; }
 
 // errno of an attempt, as text, or "done" when it was not refused.
 std::string Outcome(long result) {
@@ -82,32 +83,31 @@ std::string Outcome(long result) {
     return errno == EACCES ? "EACCES" : errno == EPERM ? "EPERM" : "errno " + std::to_string(errno);
 }
 
-HRESULT ParseOpeningAFile(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseOpeningAFile(int, host::GpsMetadata* metadata) {
     return Report(0, Outcome(::open("/etc/passwd", O_RDONLY | O_CLOEXEC)), metadata);
 }
 
-HRESULT ParseStatingAFile(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseStatingAFile(int, host::GpsMetadata* metadata) {
     struct stat status;
     return Report(0, Outcome(::stat("/etc/passwd", &status)), metadata);
 }
 
 // By name, whatever the flags: the kernel ignores AT_EMPTY_PATH when a name
 // is given, so with it these calls would stat the named file.
-HRESULT ParseStatingByNameWithEmptyPathFlag(const unsigned char*, std::size_t,
-                                            host::GpsMetadata* metadata) {
+HRESULT ParseStatingByNameWithEmptyPathFlag(int, host::GpsMetadata* metadata) {
     struct stat status;
     return Report(0,
                   Outcome(syscall(SYS_newfstatat, AT_FDCWD, "/etc/passwd", &status, AT_EMPTY_PATH)),
                   metadata);
 }
 
-HRESULT ParseStatingAtByName(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseStatingAtByName(int, host::GpsMetadata* metadata) {
     struct stat status;
     return Report(0, Outcome(syscall(SYS_newfstatat, AT_FDCWD, "/etc/passwd", &status, 0)),
                   metadata);
 }
 
-HRESULT ParseStatxByName(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseStatxByName(int, host::GpsMetadata* metadata) {
     struct statx status;
     return Report(0,
                   Outcome(syscall(SYS_statx, AT_FDCWD, "/etc/passwd", AT_EMPTY_PATH,
@@ -115,13 +115,13 @@ HRESULT ParseStatxByName(const unsigned char*, std::size_t, host::GpsMetadata* m
                   metadata);
 }
 
-HRESULT ParseWritingToStdout(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseWritingToStdout(int, host::GpsMetadata* metadata) {
     return Report(0, Outcome(::write(STDOUT_FILENO, "x", 1)), metadata);
 }
 
 // Counts the descriptors open in the reader, with the fstat call (which
 // takes a descriptor only; glibc's fstat() makes a call that can take a name).
-HRESULT ParseCountingDescriptors(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseCountingDescriptors(int, host::GpsMetadata* metadata) {
     int open = 0;
     for (int descriptor = 0; descriptor < 4096; ++descriptor) {
         struct stat status;
@@ -130,31 +130,37 @@ HRESULT ParseCountingDescriptors(const unsigned char*, std::size_t, host::GpsMet
     return Report(open, "", metadata);
 }
 
-HRESULT ParseOpeningASocket(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseOpeningASocket(int, host::GpsMetadata* metadata) {
     return Report(0, Outcome(::socket(AF_INET, SOCK_STREAM, 0)), metadata);
 }
 
-HRESULT ParseStartingAProgram(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseStartingAProgram(int, host::GpsMetadata* metadata) {
     char* const arguments[] = {const_cast<char*>("/bin/true"), nullptr};
     return Report(0, Outcome(execv("/bin/true", arguments)), metadata);
 }
 
-HRESULT ParseForking(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+// Only the picture may be read.
+HRESULT ParseReadingAnotherDescriptor(int picture, host::GpsMetadata* metadata) {
+    char byte;
+    return Report(0, Outcome(pread(picture + 1, &byte, 1, 0)), metadata);
+}
+
+HRESULT ParseForking(int, host::GpsMetadata* metadata) {
     return Report(0, Outcome(fork()), metadata);
 }
 
-HRESULT ParseMakingCodeExecutable(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseMakingCodeExecutable(int, host::GpsMetadata* metadata) {
     void* page =
         mmap(nullptr, 4096, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return Report(0, page == MAP_FAILED ? Outcome(-1) : "done", metadata);
 }
 
-HRESULT ParseCrashing(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseCrashing(int, host::GpsMetadata* metadata) {
     raise(SIGSEGV);
     return Report(0, "survived", metadata);
 }
 
-HRESULT ParseForever(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseForever(int, host::GpsMetadata* metadata) {
     volatile bool going = true;
     while (going) {
     }
@@ -162,7 +168,7 @@ HRESULT ParseForever(const unsigned char*, std::size_t, host::GpsMetadata* metad
 }
 
 // Takes memory in blocks, touching every page, up to 2 GiB.
-HRESULT ParseTakingMemory(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseTakingMemory(int, host::GpsMetadata* metadata) {
     constexpr std::size_t kBlock = 64u << 20;
     std::vector<char*> blocks;
     for (int taken = 0; taken < 32; ++taken) {
@@ -176,12 +182,15 @@ HRESULT ParseTakingMemory(const unsigned char*, std::size_t, host::GpsMetadata* 
     return Report(static_cast<double>(blocks.size()), "all", metadata);
 }
 
-HRESULT Read(const Picture& picture, decltype(host::PictureParser::parse) parse,
+constexpr host::ReaderLimits kLimits = {256u << 20, 0, 2, std::chrono::seconds(30)};
+
+HRESULT Read(const Picture& picture, decltype(host::ReaderJob::read) read,
              host::GpsMetadata* metadata) {
-    return host::ReadConfined(picture.Descriptor(), host::PictureParser{nullptr, parse}, metadata);
+    return host::ReadConfined(picture.Descriptor(), host::ReaderJob{nullptr, read}, kLimits,
+                              metadata);
 }
 
-TEST(ConfinedReader, HandsBackWhatTheParserReadFromTheMappedPicture) {
+TEST(ConfinedReader, HandsBackWhatTheJobReadFromThePicture) {
     const Picture picture;
     host::GpsMetadata metadata;
     ASSERT_EQ(Read(picture, ParseSize, &metadata), S_OK);
@@ -198,17 +207,17 @@ TEST(ConfinedReader, HandsBackTheParsersFailure) {
 TEST(ConfinedReader, RunsThePreparationBeforeTheFilter) {
     static bool opened = false;
     const Picture picture;
-    const host::PictureParser parser{
-        [] {
-            const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-            opened = descriptor >= 0;
-            if (opened) ::close(descriptor);
-        },
-        [](const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
-            return Report(0, opened ? "opened" : "refused", metadata);
-        }};
+    const host::ReaderJob job{[] {
+                                  const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                                  opened = descriptor >= 0;
+                                  if (opened) ::close(descriptor);
+                                  return true;
+                              },
+                              [](int, host::GpsMetadata* metadata) {
+                                  return Report(0, opened ? "opened" : "refused", metadata);
+                              }};
     host::GpsMetadata metadata;
-    ASSERT_EQ(host::ReadConfined(picture.Descriptor(), parser, &metadata), S_OK);
+    ASSERT_EQ(host::ReadConfined(picture.Descriptor(), job, kLimits, &metadata), S_OK);
     EXPECT_EQ(metadata.latitude.reference, "opened");
 }
 
@@ -216,7 +225,7 @@ TEST(ConfinedReader, RunsThePreparationBeforeTheFilter) {
 // missing file; the reader goes on.
 struct RefusedCall {
     const char* name;
-    decltype(host::PictureParser::parse) parse;
+    decltype(host::ReaderJob::read) parse;
     const char* error;
 };
 
@@ -251,13 +260,14 @@ TEST_P(ForbiddenCallTest, EndsTheReader) {
     EXPECT_FALSE(metadata.latitude.present);
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, ForbiddenCallTest,
-                         testing::Values(RefusedCall{"socket", ParseOpeningASocket, ""},
-                                         RefusedCall{"execve", ParseStartingAProgram, ""},
-                                         RefusedCall{"fork", ParseForking, ""},
-                                         RefusedCall{"executable_mapping",
-                                                     ParseMakingCodeExecutable, ""},
-                                         RefusedCall{"crash", ParseCrashing, ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Calls, ForbiddenCallTest,
+    testing::Values(RefusedCall{"socket", ParseOpeningASocket, ""},
+                    RefusedCall{"execve", ParseStartingAProgram, ""},
+                    RefusedCall{"fork", ParseForking, ""},
+                    RefusedCall{"pread_other_descriptor", ParseReadingAnotherDescriptor, ""},
+                    RefusedCall{"executable_mapping", ParseMakingCodeExecutable, ""},
+                    RefusedCall{"crash", ParseCrashing, ""}));
 
 TEST(ConfinedReader, KeepsOnlyItsResultPipe) {
     // A descriptor that a careless caller leaves inheritable.
@@ -268,20 +278,20 @@ TEST(ConfinedReader, KeepsOnlyItsResultPipe) {
     const HRESULT status = Read(picture, ParseCountingDescriptors, &metadata);
     ::close(inherited);
     ASSERT_EQ(status, S_OK);
-    // The picture is closed once mapped; a sanitizer build keeps stderr.
-    EXPECT_EQ(metadata.latitude.parts, std::vector<double>{host::kSanitizerReports ? 2.0 : 1.0});
+    // The picture and the pipe; a sanitizer build keeps stderr.
+    EXPECT_EQ(metadata.latitude.parts, std::vector<double>{host::kSanitizerReports ? 3.0 : 2.0});
 }
 
 // Limits for a test that must see the stall rule at work within a second or two.
 host::ReaderLimits WithStallWindow(std::chrono::milliseconds window) {
-    host::ReaderLimits limits = host::kReaderLimits;
+    host::ReaderLimits limits = kLimits;
     limits.stallWindow = window;
     return limits;
 }
 
-HRESULT ReadWithin(const Picture& picture, decltype(host::PictureParser::parse) parse,
+HRESULT ReadWithin(const Picture& picture, decltype(host::ReaderJob::read) read,
                    const host::ReaderLimits& limits, host::GpsMetadata* metadata) {
-    return host::ReadConfined(picture.Descriptor(), host::PictureParser{nullptr, parse}, limits,
+    return host::ReadConfined(picture.Descriptor(), host::ReaderJob{nullptr, read}, limits,
                               metadata);
 }
 
@@ -313,7 +323,7 @@ void SpendCpu(long nanoseconds) {
 }
 
 // Storage that never answers.
-HRESULT ParseWaitingForever(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseWaitingForever(int, host::GpsMetadata* metadata) {
     int word = 0;
     while (true) WaitOnWord(&word, nullptr);
     return Report(0, "woken", metadata);
@@ -321,7 +331,7 @@ HRESULT ParseWaitingForever(const unsigned char*, std::size_t, host::GpsMetadata
 
 // Storage that answers each read after 150 ms, 20 times: three seconds in
 // all, each wait well within a stall window of one second.
-HRESULT ParseWaitingOnSlowReads(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseWaitingOnSlowReads(int, host::GpsMetadata* metadata) {
     int word = 0;
     const timespec read = {0, 150000000L};
     for (int reads = 0; reads < 20; ++reads) {
@@ -363,7 +373,7 @@ struct Rendezvous {
 };
 Rendezvous* rendezvous = nullptr;
 
-HRESULT ParseWaitingForRelease(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseWaitingForRelease(int, host::GpsMetadata* metadata) {
     rendezvous->reader = getpid();
     while (!rendezvous->release) {
     }
@@ -421,7 +431,7 @@ constexpr int kAdviceSoftOffline = 101;
 
 Advice probedAdvice;
 
-HRESULT ParseAdvising(const unsigned char*, std::size_t, host::GpsMetadata* metadata) {
+HRESULT ParseAdvising(int, host::GpsMetadata* metadata) {
     const bool allowed = std::strcmp(probedAdvice.outcome, "done") == 0;
     char* page = static_cast<char*>(
         mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
@@ -475,9 +485,9 @@ TEST(ConfinedReader, DiesWithItsParent) {
         host::GpsMetadata metadata;
         Read(
             picture,
-            [](const unsigned char* data, std::size_t size, host::GpsMetadata* found) {
+            [](int descriptor, host::GpsMetadata* found) {
                 rendezvous->reader = getpid();
-                return ParseWaitingForever(data, size, found);
+                return ParseWaitingForever(descriptor, found);
             },
             &metadata);
         _exit(0);

@@ -1,6 +1,6 @@
-// The shell item's read of a picture: opened, handed to the confined reader,
-// parsed there, and the answer checked on its way back.
-#include "platform/host/winapi/shell_item.h"
+// The shell item's read of a picture: opened, handed to the confined
+// readers, read there, and the answer checked on its way back.
+#include "platform/host/winapi/picture_metadata.h"
 
 #include <gtest/gtest.h>
 
@@ -83,6 +83,9 @@ TEST_P(ReadGpsMetadataBmffTest, ReadsTheExifItemWhateverExiv2MakesOfTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(Files, ReadGpsMetadataBmffTest,
                          testing::Values(BmffCase{"ItemInMdat", {1, 0, 0}, false},
+                                         BmffCase{"LocationsVersion0", {0, 0, 0}, false},
+                                         BmffCase{"LocationsVersion2", {2, 4, 0}, false},
+                                         BmffCase{"ItemAfterAWideBaseOffset", {1, 8, 0}, false},
                                          BmffCase{"ItemAfterABaseOffset", {1, 4, 0}, false},
                                          BmffCase{"ItemInIdat", {1, 0, 1}, false},
                                          BmffCase{"BrokenBoxAfterTheItemInMdat", {1, 0, 0}, true},

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/host/picture/gps_position.h"
+#include "platform/host/wire/gps_metadata.h"
 #include "platform/host/windows.h"
 
 namespace host {

@@ -1,4 +1,4 @@
-#include "platform/host/picture/gps_parser.h"
+#include "platform/host/picture/xmp_coordinate.h"
 
 #include <gtest/gtest.h>
 

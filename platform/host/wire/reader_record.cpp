@@ -1,4 +1,4 @@
-#include "platform/host/sandbox/reader_record.h"
+#include "platform/host/wire/reader_record.h"
 
 #include <algorithm>
 #include <cmath>

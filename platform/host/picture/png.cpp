@@ -1,22 +1,32 @@
-#include "platform/host/picture/png_raw_profile.h"
-
+// PNG: one walk over the chunks, taking the position from the first that
+// holds one: an eXIf chunk, or a raw Exif profile (hex text in a tEXt,
+// zTXt or iTXt chunk, as ImageMagick writes it).
 #include <zlib.h>
 
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "platform/host/picture/tiff_gps_block.h"
+#include "platform/host/picture/readers.h"
 
 namespace host {
 
 namespace {
 
-const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// Chunks walked: each is a 12-byte header read, whatever lies in it; a
+// 1 GB PNG in 8 KiB IDAT chunks has 131072.
+constexpr std::uint64_t kMostChunks = std::uint64_t(1) << 20;
+// A raw profile's chunk, the text inflated from it, and the bytes its hex
+// digits give: an Exif block with a thumbnail is some tens of KiB.
+constexpr std::uint32_t kLargestProfileChunk = 8u << 20;
+constexpr std::size_t kLargestInflatedText = 4u << 20;
+constexpr std::uint32_t kLargestRawProfile = 2u << 20;
 constexpr std::size_t kMostNameLength = 32;
 constexpr int kMostCountDigits = 8;
 
-struct Chunk {
+// A text chunk's data, read into memory.
+struct TextChunk {
     std::uint32_t type = 0;
     const unsigned char* data = nullptr;
     std::uint32_t size = 0;
@@ -26,11 +36,6 @@ constexpr std::uint32_t ChunkType(const char (&code)[5]) {
     return (std::uint32_t(std::uint8_t(code[0])) << 24) |
            (std::uint32_t(std::uint8_t(code[1])) << 16) |
            (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
-}
-
-std::uint32_t BigEndian32(const unsigned char* bytes) {
-    return (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) |
-           (std::uint32_t(bytes[2]) << 8) | std::uint32_t(bytes[3]);
 }
 
 bool IsWhitespace(unsigned char c) { return c == '\n' || c == '\r' || c == ' ' || c == '\t'; }
@@ -66,7 +71,7 @@ bool Inflate(const unsigned char* data, std::size_t size, std::vector<unsigned c
 }
 
 // The text of a tEXt, zTXt or iTXt chunk keyed as a raw Exif profile.
-bool ProfileText(const Chunk& chunk, std::vector<unsigned char>* text) {
+bool ProfileText(const TextChunk& chunk, std::vector<unsigned char>* text) {
     const unsigned char* end = chunk.data + chunk.size;
     const auto* nul = static_cast<const unsigned char*>(std::memchr(chunk.data, 0, chunk.size));
     if (nul == nullptr) return false;
@@ -96,45 +101,24 @@ bool ProfileText(const Chunk& chunk, std::vector<unsigned char>* text) {
     return Inflate(cursor, end - cursor, text);
 }
 
-// The TIFF block of a decoded profile: the bytes themselves, or what follows
-// an "Exif\0\0" (an APP1 segment's payload).
-bool TiffOfProfile(std::vector<unsigned char> bytes, std::vector<unsigned char>* tiff) {
-    static const unsigned char kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
-    if (bytes.size() >= 6 && std::memcmp(bytes.data(), kExifHeader, 6) == 0) {
-        bytes.erase(bytes.begin(), bytes.begin() + 6);
-    }
-    ByteOrder order = ByteOrder::kLittle;
-    std::uint32_t first = 0;
-    if (!ReadTiffHeader(bytes.data(), bytes.size(), &order, &first)) return false;
-    *tiff = std::move(bytes);
-    return true;
-}
-
-// The chunks of a PNG file up to IEND, handed to `visit` until it says stop.
-template <typename Visit>
-void ForEachChunk(const unsigned char* file, std::size_t size, Visit visit) {
-    std::size_t offset = sizeof(kSignature);
-    for (std::uint32_t count = 0; count < kMostPngChunks && size - offset >= 12; ++count) {
-        Chunk chunk;
-        chunk.size = BigEndian32(file + offset);
-        chunk.type = BigEndian32(file + offset + 4);
-        // A chunk cut short ends the walk: a file cut short keeps what came before.
-        if (chunk.size > size - offset - 12 || chunk.type == ChunkType("IEND")) return;
-        chunk.data = file + offset + 8;
-        if (!visit(chunk)) return;
-        offset += 12 + std::size_t(chunk.size);
-    }
-}
-
 bool IsTextChunk(std::uint32_t type) {
     return type == ChunkType("tEXt") || type == ChunkType("zTXt") || type == ChunkType("iTXt");
 }
 
-}  // namespace
-
-bool HasPngSignature(const unsigned char* file, std::size_t size) {
-    return size >= sizeof(kSignature) && std::memcmp(file, kSignature, sizeof(kSignature)) == 0;
+// The position in a text chunk's raw Exif profile, if it is one.
+bool ReadRawProfileGps(const ByteView& file, std::uint64_t at, std::uint32_t type,
+                       std::uint32_t size, GpsMetadata* position) {
+    std::vector<unsigned char> data, text, bytes;
+    if (size > kLargestProfileChunk || !file.Append(at, size, &data)) return false;
+    if (!ProfileText(TextChunk{type, data.data(), size}, &text) ||
+        !DecodeRawProfileText(text.data(), text.size(), &bytes)) {
+        return false;
+    }
+    const MemorySource profile(std::move(bytes));
+    return ReadExifBlockGps(ByteView(profile), position);
 }
+
+}  // namespace
 
 bool DecodeRawProfileText(const unsigned char* text, std::size_t size,
                           std::vector<unsigned char>* bytes) {
@@ -170,22 +154,31 @@ bool DecodeRawProfileText(const unsigned char* text, std::size_t size,
     return high < 0 && bytes->size() == count;
 }
 
-bool ReadPngRawExif(const unsigned char* file, std::size_t size,
-                    std::vector<std::vector<unsigned char>>* tiffs) {
-    tiffs->clear();
-    if (!HasPngSignature(file, size)) return false;
-    std::uint32_t profiles = 0;
-    ForEachChunk(file, size, [&](const Chunk& chunk) {
-        if (!IsTextChunk(chunk.type)) return true;
-        std::vector<unsigned char> text, bytes, tiff;
-        if (chunk.size > kLargestProfileChunk || !ProfileText(chunk, &text)) return true;
-        if (DecodeRawProfileText(text.data(), text.size(), &bytes) &&
-            TiffOfProfile(std::move(bytes), &tiff)) {
-            tiffs->push_back(std::move(tiff));
+bool ReadPngGps(const ByteView& file, GpsMetadata* position) {
+    std::uint64_t at = 8;  // past the signature
+    int profiles = 0;
+    for (std::uint64_t chunk = 0; chunk < kMostChunks; ++chunk) {
+        std::uint64_t size = 0, type = 0;
+        // A chunk cut short ends the walk: a file cut short keeps what came before.
+        if (!file.Read(at, 4, Endian::kBig, &size) || !file.Read(at + 4, 4, Endian::kBig, &type) ||
+            !file.Has(at + 8, size) || type == ChunkType("IEND")) {
+            return false;
         }
-        return ++profiles < kMostRawProfiles;
-    });
-    return !tiffs->empty();
+        const std::uint64_t data = at + 8;
+        if (type == ChunkType("eXIf") && ReadExifBlockGps(file.Part(data, size), position)) {
+            return true;
+        }
+        if (IsTextChunk(static_cast<std::uint32_t>(type)) && profiles < kMostRawProfiles &&
+            file.Matches(data, "Raw profile type ")) {
+            ++profiles;
+            if (ReadRawProfileGps(file, data, static_cast<std::uint32_t>(type),
+                                  static_cast<std::uint32_t>(size), position)) {
+                return true;
+            }
+        }
+        at = data + size + 4;  // past the CRC
+    }
+    return false;
 }
 
 }  // namespace host

@@ -23,7 +23,7 @@ NO_GPS_TIFF = b"MM\0*" + struct.pack(">IHHHIHH", 8, 1, 0x112, 3, 1, 1, 0) + byte
 
 CANON_UUID = bytes.fromhex("85c0b687820f11e08111f4ce462b6a48")
 # Bounds of the readers, as their headers give them.
-MOST_GPS_ENTRIES = 128
+MOST_GPS_ENTRIES = 1024
 MOST_MOOV_BOXES = 1024
 LARGEST_CMT4 = 1 << 20
 LARGEST_INFLATED_TEXT = 4 << 20

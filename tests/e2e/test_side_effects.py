@@ -177,11 +177,15 @@ class NothingWrittenNothingSent(HardeningRun):
                 self.assert_read_confined(trace)
 
     def assert_read_confined(self, trace):
-        """One process parsed the picture under its filter, and there it
-        opened nothing, started nothing, used no network and wrote only its
-        result to its pipe."""
-        self.assertEqual(len(trace.confined), 1, "no confined reader process in the trace")
-        calls = next(iter(trace.confined.values()))
+        """Our readers' process, and exiv2's where they found nothing, read
+        the picture under their filters, and there each opened nothing,
+        started nothing, used no network and wrote only its result to its
+        pipe."""
+        self.assertIn(len(trace.confined), (1, 2), "no confined reader process in the trace")
+        for calls in trace.confined.values():
+            self.assert_confined_calls(calls)
+
+    def assert_confined_calls(self, calls):
         self.assertTrue(calls, "the confined reader made no traced call")
         opened = [entry for entry in calls
                   if entry[0] in OPENING_CALLS and not entry[2].startswith("-")]

@@ -18,7 +18,8 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file_
 PACKAGES = os.path.join(SOURCE, "build", "packages")
 SAMPLE = os.path.join(SOURCE, "samples", "eiffel-tower.jpg")
 SAMPLE_URL = "https://www.google.com/maps/place/48.85822222,2.29450000"
-INSTALLED = ["/usr/bin/photomap", "/usr/share/applications/photomap.desktop",
+INSTALLED = ["/usr/bin/photomap", "/usr/lib/photomap/plugins/libphotomap-exiv2.so",
+             "/usr/share/applications/photomap.desktop",
              "/usr/share/man/man1/photomap.1.gz", "/usr/share/doc/photomap/copyright",
              "/usr/share/doc/photomap/changelog.gz",
              "/usr/share/nautilus-python/extensions/photomap.py",

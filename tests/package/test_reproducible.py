@@ -31,7 +31,8 @@ import zipfile
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 # What a build leaves in the build folder (build-tree programs) and in
 # build/packages, relative to the source folder.
-PRODUCTS = ["build/release/photomap", "build/windows-x86/photomap.exe",
+PRODUCTS = ["build/release/photomap", "build/release/lib/photomap/plugins/libphotomap-exiv2.so",
+            "build/windows-x86/photomap.exe",
             "build/packages/photomap_1.0.0_amd64.deb",
             "build/packages/photomap-1.0.0-windows-x86.zip",
             "build/packages/photomap-1.0.0-x86.msi"]

@@ -27,9 +27,9 @@ std::string ProgramFolder() {
 bool LoadExiv2Module(Exiv2Module* module) {
     const std::string folder = ProgramFolder();
     if (folder.empty()) return false;
-    // Installed: PREFIX/bin/photomap and PREFIX/lib/photomap/. Built:
+    // Installed: PREFIX/bin/photomap and PREFIX/lib/photomap/plugins/. Built:
     // build/host/photomap (and build/host/tests/...) beside build/host/lib.
-    for (const char* relative : {"/../lib/photomap/", "/lib/photomap/"}) {
+    for (const char* relative : {"/../lib/photomap/plugins/", "/lib/photomap/plugins/"}) {
         const std::string path = folder + relative + kModuleName;
         if (access(path.c_str(), R_OK) != 0) continue;
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

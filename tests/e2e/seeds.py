@@ -23,6 +23,7 @@ EXIF_SEEDS = {
 }
 XMP_SEED = ("xmp.jpg", "64,8.25N", "21,56,6W")
 XMP_SEED_DEGREES = (64 + 8.25 / 60, -(21 + 56 / 60 + 6 / 3600))
+NAMES = list(EXIF_SEEDS) + [XMP_SEED[0]]
 
 
 def expected_url(name):
@@ -47,21 +48,19 @@ def heic_picture(path, latitude, longitude):
     return path
 
 
+def make_seed(path):
+    """Writes the seed picture that `path`'s file name names; returns `path`."""
+    name = os.path.basename(path)
+    if name == XMP_SEED[0]:
+        return pictures.picture(path, extra=pictures.xmp_gps(*XMP_SEED[1:]))
+    make = heic_picture if name.endswith(".heic") else pictures.picture
+    return make(path, *EXIF_SEEDS[name])
+
+
 def make_seed_pictures(directory):
     """Writes every seed picture into `directory`; returns their paths, in a fixed order."""
     os.makedirs(directory, exist_ok=True)
-    paths = []
-    for name, (latitude, longitude) in EXIF_SEEDS.items():
-        path = os.path.join(directory, name)
-        if name.endswith(".heic"):
-            heic_picture(path, latitude, longitude)
-        else:
-            pictures.picture(path, latitude, longitude)
-        paths.append(path)
-    name, latitude, longitude = XMP_SEED
-    paths.append(pictures.picture(os.path.join(directory, name),
-                                  extra=pictures.xmp_gps(latitude, longitude)))
-    return paths
+    return [make_seed(os.path.join(directory, name)) for name in NAMES]
 
 
 if __name__ == "__main__":

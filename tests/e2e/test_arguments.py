@@ -10,15 +10,17 @@ over the one expected map URL.
 import os
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
 import pictures  # noqa: E402
+from picture_bytes import GPS_POINTER, LONG, SHORT, Tiff, gps_directory, shorts, write  # noqa: E402
 import seeds  # noqa: E402
 from runs import HardeningRun  # noqa: E402
 from test_photomap import MESSAGE_B, RUN_TIMEOUT  # noqa: E402
@@ -59,26 +61,11 @@ def tiff_with_trailing_metadata(path, padding):
     """A little-endian TIFF whose directories and GPS values come after
     `padding` bytes, at the end of the file, where a reader that maps the
     file touches its last pages."""
-    ifd0 = 8 + padding
-    gps = ifd0 + 2 + 3 * 12 + 4
-    values = gps + 2 + 4 * 12 + 4
-    out = bytearray(b"II*\x00" + struct.pack("<I", ifd0) + bytes(padding))
-    out += struct.pack("<H", 3)
-    out += struct.pack("<HHIHH", 0x0100, 3, 1, 1, 0)  # ImageWidth
-    out += struct.pack("<HHIHH", 0x0101, 3, 1, 1, 0)  # ImageLength
-    out += struct.pack("<HHII", 0x8825, 4, 1, gps)  # the GPS directory
-    out += struct.pack("<I", 0)
-    out += struct.pack("<H", 4)
-    out += struct.pack("<HHI2s2x", 1, 2, 2, b"S\x00")
-    out += struct.pack("<HHII", 2, 5, 3, values)
-    out += struct.pack("<HHI2s2x", 3, 2, 2, b"E\x00")
-    out += struct.pack("<HHII", 4, 5, 3, values + 24)
-    out += struct.pack("<I", 0)
-    out += struct.pack("<6I", 33, 1, 51, 1, 2442, 100)
-    out += struct.pack("<6I", 151, 1, 12, 1, 4719, 100)
-    with open(path, "wb") as tiff:
-        tiff.write(out)
-    return path
+    tiff = Tiff()
+    tiff.place(bytes(padding))
+    gps = gps_directory(tiff, POSITION)
+    size = [(0x100, SHORT, 1, shorts(1)), (0x101, SHORT, 1, shorts(1))]  # width, length
+    return write(path, tiff.first_directory(tiff.directory(size + [(GPS_POINTER, LONG, 1, gps)])))
 
 
 class UnusualArguments(HardeningRun):

@@ -1,18 +1,26 @@
-"""Slow storage for the end-to-end tests and the benchmark: a read-only FUSE
-file system that shows a folder's files and answers reads late.
+"""Storage for the end-to-end tests and the benchmark: a read-only FUSE file
+system that shows a folder's files, slow or odd the way shares are.
 
-A disk that wakes up on its first read, a network share with a round trip
-per read, and storage that stops answering all look the same to a program:
-a read that takes long. Only reads are delayed (lookups and attributes are
-answered at once), and the kernel keeps no page of a file across opens
-(libfuse's default without kernel_cache), so every run reads through the
-delay again.
+Slow: a disk that wakes up on its first read, a network share with a round
+trip per read, and storage that stops answering all look the same to a
+program: a read that takes long. Only reads are delayed (lookups and
+attributes are answered at once), and the kernel keeps no page of a file
+across opens (libfuse's default without kernel_cache), so every run reads
+through the delay again.
+
+Odd: with direct_io every read() goes to the file system as it is asked,
+past the cache; a share may then report a size of 0 for every file (read()
+still returns every byte, as cat shows), or answer each read with at most
+`piece` bytes (a short read, which the kernel's page cache takes for the
+end of the file).
 
 From Python:
     with SlowShare(source, mountpoint, read_delay=0.02) as share:
         ... share.reads() ...
+    with SlowShare(source, mountpoint, direct_io=True, zero_size=True) as share: ...
 or on its own (foreground, until unmounted):
     python3 slowfs.py SOURCE MOUNTPOINT [--read-delay S] [--first-read-delay S] [--log FILE]
+        [--direct-io] [--zero-size] [--piece BYTES]
 
 Needs Debian's python3-fusepy (which loads libfuse2) and fuse3 (fusermount),
 and /dev/fuse.
@@ -22,6 +30,7 @@ import argparse
 import errno
 import os
 import signal
+import stat
 import subprocess
 import sys
 import threading
@@ -43,8 +52,9 @@ def load_fusepy():
     return None
 
 
-def serve(source, mountpoint, read_delay=0.0, first_read_delay=0.0, log=None):
-    """Mounts the slow view of `source` at `mountpoint` and serves it until unmounted."""
+def serve(source, mountpoint, read_delay=0.0, first_read_delay=0.0, log=None, direct_io=False,
+          zero_size=False, piece=0):
+    """Mounts the view of `source` at `mountpoint` and serves it until unmounted."""
     fusepy = load_fusepy()
     if fusepy is None:
         raise SystemExit(FUSEPY_MISSING)
@@ -64,19 +74,25 @@ def serve(source, mountpoint, read_delay=0.0, first_read_delay=0.0, log=None):
                 status = os.lstat(self.real(path))
             except OSError as error:
                 raise fusepy.FuseOSError(error.errno)
-            return {key: getattr(status, key) for key in (
+            shown = {key: getattr(status, key) for key in (
                 "st_mode", "st_size", "st_nlink", "st_uid", "st_gid",
                 "st_atime", "st_mtime", "st_ctime")}
+            if zero_size and stat.S_ISREG(status.st_mode):
+                shown["st_size"] = 0
+            return shown
 
         def readdir(self, path, fh):
             return [".", ".."] + os.listdir(self.real(path))
 
-        def open(self, path, flags):
-            if flags & (os.O_WRONLY | os.O_RDWR):
+        # With raw_fi, the calls on an open file get its fuse_file_info.
+        def open(self, path, info):
+            if info.flags & (os.O_WRONLY | os.O_RDWR):
                 raise fusepy.FuseOSError(errno.EROFS)
-            return os.open(self.real(path), os.O_RDONLY)
+            info.fh = os.open(self.real(path), os.O_RDONLY)
+            info.direct_io = direct_io
+            return 0
 
-        def read(self, path, size, offset, fh):
+        def read(self, path, size, offset, info):
             if self.log:
                 # Written before the wait, so that a test sees a read that is pending.
                 with self.log_lock:
@@ -86,10 +102,10 @@ def serve(source, mountpoint, read_delay=0.0, first_read_delay=0.0, log=None):
                     time.sleep(first_read_delay)
                     self.woken = True
             time.sleep(read_delay)
-            return os.pread(fh, size, offset)
+            return os.pread(info.fh, min(size, piece or size), offset)
 
-        def release(self, path, fh):
-            os.close(fh)
+        def release(self, path, info):
+            os.close(info.fh)
             return 0
 
         def statfs(self, path):
@@ -100,7 +116,7 @@ def serve(source, mountpoint, read_delay=0.0, first_read_delay=0.0, log=None):
 
     # Threads: a share answers reads side by side, each after its own delay.
     fusepy.FUSE(SlowView(), mountpoint, foreground=True, nothreads=False, ro=True,
-                fsname="slowfs")
+                fsname="slowfs", raw_fi=True)
 
 
 class MountFailed(Exception):
@@ -108,16 +124,19 @@ class MountFailed(Exception):
 
 
 class SlowShare:
-    """The slow view of `source` mounted at `mountpoint` in a process of its own,
+    """The view of `source` mounted at `mountpoint` in a process of its own,
     for as long as the `with` block runs."""
 
-    def __init__(self, source, mountpoint, read_delay=0.0, first_read_delay=0.0, python=None):
+    def __init__(self, source, mountpoint, read_delay=0.0, first_read_delay=0.0, python=None,
+                 direct_io=False, zero_size=False, piece=0):
         self.source = source
         self.mountpoint = mountpoint
         self.log = mountpoint.rstrip("/") + ".reads"
         self.arguments = [python or sys.executable, os.path.abspath(__file__), source, mountpoint,
                           "--read-delay", str(read_delay),
-                          "--first-read-delay", str(first_read_delay), "--log", self.log]
+                          "--first-read-delay", str(first_read_delay), "--log", self.log,
+                          "--piece", str(piece)]
+        self.arguments += ["--direct-io"] * direct_io + ["--zero-size"] * zero_size
         self.process = None
 
     def __enter__(self):
@@ -184,9 +203,14 @@ def main():
     parser.add_argument("--first-read-delay", type=float, default=0.0,
                         help="seconds more before the mount's first read is answered")
     parser.add_argument("--log", help="a file that gets a line for every read, as it starts")
+    parser.add_argument("--direct-io", action="store_true",
+                        help="every read() of a file reaches the file system, past the cache")
+    parser.add_argument("--zero-size", action="store_true", help="report a size of 0 for files")
+    parser.add_argument("--piece", type=int, default=0,
+                        help="answer each read with at most this many bytes")
     args = parser.parse_args()
     serve(os.path.abspath(args.source), args.mountpoint, args.read_delay, args.first_read_delay,
-          args.log)
+          args.log, args.direct_io, args.zero_size, args.piece)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,8 @@ set title "Time from start to exit, median (log scale, lower is better)\n{/*0.8 
 set ylabel "milliseconds"
 set logscale y
 set yrange [0.1:2000]
-set xrange [-0.6:7.6]
+stats data using 2 nooutput
+set xrange [-0.6:STATS_records - 0.4]
 set format y "%g"
 set grid ytics lc rgb "#dddddd"
 set style data histograms

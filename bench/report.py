@@ -207,17 +207,19 @@ def goal_text(interval, goal):
     return f"{ratio_text(interval)}, {verdict_at_most(*interval, goal)}"
 
 
-def timing_table(timing, pictures, keys, rng, targets):
+def timing_table(timing, rounds, pictures, keys, rng, targets):
     """Start to exit (photomap, the floor: to the stand-in's exit) with the goals."""
     def times(tool, key):
         return timing[f"{tool} {key}"]
 
     runs = len(times("photomap", keys[0]))
-    t = Table("Start to hand-over, median in ms (ratios of medians, 95% bootstrap interval)",
+    t = Table("Start to hand-over (exiv2 -g, exiftool: to exit), median in ms (ratios of "
+              "medians, 95% bootstrap interval)",
               ["picture", "file size", "photomap", "exiv2 -g", "exiftool", "floor",
                f"photomap/exiv2 -g (goal ≤ {GOAL_VS_EXIV2})",
                f"photomap/floor (goal ≤ {GOAL_VS_FLOOR})", "photomap/exiftool"],
-              note=f"{runs} runs a command, all commands in each hyperfine run. photomap and "
+              note=f"{runs} runs a command, from {rounds} hyperfine run(s) of all the commands "
+                   "side by side. photomap and "
                    "the floor (bench/floor.c: a 64 KiB pread, then xdg-open spawned and waited "
                    "for) hand the URL to a stand-in xdg-open, /bin/true, and wait for its exit.")
     for key in keys:
@@ -428,13 +430,14 @@ def main():
     work = args.work
     pictures = load_pictures(f"{work}/pictures.tsv")
     about = load_table(f"{work}/about.tsv")
-    timing = load_timing(sorted(glob.glob(f"{work}/timing-*.json")))
+    rounds = sorted(glob.glob(f"{work}/timing-*.json"))
+    timing = load_timing(rounds)
     keys = [key for key in pictures if f"photomap {key}" in timing]
     rng = random.Random(1)
     targets = []
 
     tables = [pages_table(work, pictures, targets),
-              timing_table(timing, pictures, keys, rng, targets)]
+              timing_table(timing, len(rounds), pictures, keys, rng, targets)]
     if not args.reader_only:
         tables += [unconfined_table(timing, keys, rng, targets),
                    large_small_table(timing, pictures, rng, targets),

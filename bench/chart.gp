@@ -4,7 +4,7 @@ if (!exists("data")) data = "chart.dat"
 if (!exists("output")) output = "results.svg"
 if (!exists("subtitle")) subtitle = ""
 
-set terminal svg size 960,480 dynamic enhanced font "sans,12" background rgb "white"
+set terminal svg size 1200,480 dynamic enhanced font "sans,12" background rgb "white"
 set output output
 set title "Time from start to exit, median (log scale, lower is better)\n{/*0.8 ".subtitle."}"
 set ylabel "milliseconds"

@@ -214,7 +214,7 @@ for key in "${keys[@]}"; do
     exif_at=$(python3 bench/pictures.py exif-at "$picture")
     case ${exif_place[${key%-*}]} in
         front) [ "$exif_at" -ge 0 ] && [ "$exif_at" -lt 65536 ] ;;
-        end) [ "$exif_at" -gt $((size / 10 * 9)) ] ;;
+        end) [ "$exif_at" -gt $((size * 9 / 10)) ] ;;
         any) [ "$exif_at" -ge 0 ] ;;
     esac || { echo "$key: Exif at byte $exif_at of $size" >&2; failed=true; }
     printf '%s\t%s\t%s\t%s\t%s\n' "$key" "${file[$key]}" "$size" "${pixels[$key]}" "$exif_at" \

@@ -103,6 +103,7 @@ def load_pictures(path):
 
 
 def slow_share(args, pictures, environment):
+    # Imported here: counting pages needs neither FUSE nor the tests' helpers.
     sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "support"))
     import slowfs
     print("==> timing on a share answering each read in %.0f ms (%d runs each)"

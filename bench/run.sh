@@ -310,6 +310,7 @@ for round in $(seq "$rounds"); do
         --export-json "$work/timing-$round.json" "${commands[@]}" >>"$work/timing.log" 2>&1
 done
 
+printf 'load average after the timing\t%s\n' "$(cut -d' ' -f1-3 /proc/loadavg)" >>"$work/about.tsv"
 if $reader_only; then
     python3 bench/report.py --work "$work" --markdown "$work/reader.md" --reader-only
     say "wrote build/bench/reader.md (raw figures in build/bench/)"

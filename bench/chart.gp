@@ -4,13 +4,14 @@ if (!exists("data")) data = "chart.dat"
 if (!exists("output")) output = "results.svg"
 if (!exists("subtitle")) subtitle = ""
 
-set terminal svg size 960,480 dynamic enhanced font "sans,12" background rgb "white"
+set terminal svg size 1200,480 dynamic enhanced font "sans,12" background rgb "white"
 set output output
 set title "Time from start to exit, median (log scale, lower is better)\n{/*0.8 ".subtitle."}"
 set ylabel "milliseconds"
 set logscale y
 set yrange [0.1:2000]
-set xrange [-0.6:7.6]
+stats data using 2 nooutput
+set xrange [-0.6:STATS_records - 0.4]
 set format y "%g"
 set grid ytics lc rgb "#dddddd"
 set style data histograms

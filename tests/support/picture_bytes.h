@@ -5,6 +5,8 @@
 // same for the Python tests.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -536,6 +538,14 @@ inline Bytes MakeJxr(const Position& position, const JxrLayout& layout = {}) {
     const std::uint32_t gpsAt = 8 + 2 + 12 * (layout.extraEntries + 1) + 4;
     first.fields.push_back(GpsPointerAt(gpsAt + layout.gpsPointerPastEnd));
     return MakeTiff({first, GpsDirectory(position)}, {false, 0x01BC});
+}
+
+// ---- Files -----------------------------------------------------------------
+
+// A path for a test's file, its own to this process: ctest runs the cases
+// of a suite side by side, each in a process of its own.
+inline std::string TempPath(const std::string& name) {
+    return testing::TempDir() + std::to_string(getpid()) + "_" + name;
 }
 
 }  // namespace picture_bytes

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -39,7 +40,7 @@ Bytes ReadFile(const std::string& path) {
 // A picture that ImageMagick makes and exiv2 gives the Eiffel Tower's
 // position (or only `commands`, if given), in the format of `extension`.
 Bytes ToolPicture(const std::string& extension, const std::string& commands = "") {
-    const std::string path = testing::TempDir() + "exif_gps_tool." + extension;
+    const std::string path = TempPath("exif_gps_tool." + extension);
     const std::string gps = commands.empty()
                                 ? "-M'set Exif.GPSInfo.GPSLatitude 48/1 51/1 2959/100' "
                                   "-M'set Exif.GPSInfo.GPSLatitudeRef N' "
@@ -55,8 +56,8 @@ Bytes ToolPicture(const std::string& extension, const std::string& commands = ""
 // A HEIF (or, with `-A`, AVIF) file that heif-enc makes of the tool JPEG,
 // carrying its Exif over.
 Bytes HeifEncoded(const std::string& options, const std::string& extension) {
-    const std::string jpeg = testing::TempDir() + "exif_gps_tool.jpg";
-    const std::string path = testing::TempDir() + "exif_gps_tool." + extension;
+    const std::string jpeg = TempPath("exif_gps_tool.jpg");
+    const std::string path = TempPath("exif_gps_tool." + extension);
     if (ToolPicture("jpg").empty()) return {};
     const std::string make =
         "heif-enc -q 30 " + options + " -o " + path + " " + jpeg + " >/dev/null";
@@ -110,6 +111,11 @@ std::ostream& operator<<(std::ostream& out, const Picture& picture) { return out
 class ExifGpsAgreesWithExiv2 : public testing::TestWithParam<Picture> {
 protected:
     static void SetUpTestSuite() { host::PrepareExiv2Reading(); }
+    void TearDown() override {
+        for (const char* extension : {"jpg", "tif", "png", "webp", "heic", "avif"}) {
+            std::remove(TempPath(std::string("exif_gps_tool.") + extension).c_str());
+        }
+    }
 };
 
 TEST_P(ExifGpsAgreesWithExiv2, OnThePicture) {
@@ -634,7 +640,7 @@ protected:
 // Where exiv2 finds none, its reason is its own (0.27 takes a file's size
 // as 32 bits); ours must then give the position the file holds.
 TEST_P(ExifGpsInBigFiles, FindsThePositionTheFileHolds) {
-    const MappedFile file(testing::TempDir() + "exif_gps_big.tif", GetParam());
+    const MappedFile file(TempPath("exif_gps_big.tif"), GetParam());
     ASSERT_NE(file.Data(), nullptr);
     host::FileSource source(file.Descriptor());
     ASSERT_TRUE(source.Open());

@@ -36,7 +36,7 @@ protected:
     }
 
 private:
-    std::string path_ = testing::TempDir() + "photomap_shell_item_test.heic";
+    std::string path_ = TempPath("photomap_shell_item_test.heic");
 };
 
 TEST_P(ReadGpsMetadataBmffTest, ReadsTheExifItemWhateverExiv2MakesOfTheFile) {
@@ -87,7 +87,7 @@ struct NameCase {
 class ParsingNameCaseTest : public testing::TestWithParam<NameCase> {};
 
 TEST_P(ParsingNameCaseTest, CreatesItemsOnlyForFullPathsAndFileUris) {
-    const std::string path = testing::TempDir() + "photomap_parsing_name.jpg";
+    const std::string path = TempPath("photomap_parsing_name.jpg");
     std::ofstream(path) << "not a picture, but a regular file";
     std::wstring name = GetParam().name;
     const std::size_t at = name.find(L'@');

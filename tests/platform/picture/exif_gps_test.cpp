@@ -7,7 +7,7 @@
 #include "platform/host/picture/exiv2_reader.h"
 #include "platform/host/picture/formats.h"
 
-#include "support/bmff_file.h"
+#include "support/picture_bytes.h"
 
 #include <exiv2/version.hpp>
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -27,242 +28,7 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-// --- TIFF data laid out from a list of directories ----------------------
-
-struct Field {
-    std::uint16_t tag;
-    std::uint16_t type;
-    std::uint32_t count;
-    std::vector<std::pair<std::uint32_t, int>> units;  // value, width in bytes
-    int pointsTo = -1;                                 // a directory's index
-    std::int64_t offset = -1;                          // a value offset as given
-};
-
-struct Directory {
-    std::vector<Field> fields;
-    int next = -1;
-};
-
-struct TiffLayout {
-    bool bigEndian = false;
-    std::uint16_t magic = 42;
-    std::uint32_t firstOffset = 8;     // where the directories start
-    std::int64_t firstDirectory = -1;  // IFD0's offset as given, else the first
-};
-
-void Put(Bytes& out, std::uint64_t at, std::uint32_t value, int width, bool bigEndian) {
-    if (out.size() < at + width) out.resize(at + width);
-    for (int i = 0; i < width; ++i) {
-        const int shift = 8 * (bigEndian ? width - 1 - i : i);
-        out[at + i] = static_cast<unsigned char>(value >> shift);
-    }
-}
-
-std::uint32_t UnitBytes(const Field& field) {
-    std::uint32_t bytes = 0;
-    for (const auto& unit : field.units) bytes += unit.second;
-    return bytes;
-}
-
-// The TIFF data with what lies at `firstOffset` and on moved to just after
-// the header (offsets in it stay as in the file): a file of any size in a
-// few bytes, for a test to write sparse.
-Bytes MakeShiftedTiff(const std::vector<Directory>& directories, const TiffLayout& layout = {}) {
-    const bool big = layout.bigEndian;
-    const std::uint64_t shift = layout.firstOffset - 8;
-    std::vector<std::uint32_t> at;
-    std::uint32_t next = layout.firstOffset;
-    for (const Directory& directory : directories) {
-        at.push_back(next);
-        next += 2 + 12 * directory.fields.size() + 4;
-    }
-    Bytes tiff = {static_cast<unsigned char>(big ? 'M' : 'I'),
-                  static_cast<unsigned char>(big ? 'M' : 'I')};
-    Put(tiff, 2, layout.magic, 2, big);
-    Put(tiff, 4, layout.firstDirectory >= 0 ? layout.firstDirectory : at.at(0), 4, big);
-    std::uint32_t data = next;
-    for (std::size_t d = 0; d < directories.size(); ++d) {
-        const Directory& directory = directories[d];
-        Put(tiff, at[d] - shift, directory.fields.size(), 2, big);
-        std::uint64_t entry = at[d] + 2;
-        for (const Field& field : directory.fields) {
-            Put(tiff, entry - shift, field.tag, 2, big);
-            Put(tiff, entry + 2 - shift, field.type, 2, big);
-            Put(tiff, entry + 4 - shift, field.count, 4, big);
-            std::uint64_t value = entry + 8;
-            if (field.pointsTo >= 0) {
-                Put(tiff, value - shift, at.at(field.pointsTo), 4, big);
-            } else if (field.offset >= 0) {
-                Put(tiff, value - shift, static_cast<std::uint32_t>(field.offset), 4, big);
-            } else if (UnitBytes(field) > 4) {
-                Put(tiff, value - shift, data, 4, big);
-                value = data;
-                data += (UnitBytes(field) + 1) & ~1u;
-            }
-            Put(tiff, entry + 8 - shift, 0, 0, big);
-            for (const auto& unit : field.units) {
-                Put(tiff, value - shift, unit.first, unit.second, big);
-                value += unit.second;
-            }
-            entry += 12;
-        }
-        Put(tiff, entry - shift, directory.next >= 0 ? at.at(directory.next) : 0, 4, big);
-    }
-    tiff.resize(std::max<std::size_t>(tiff.size(), data - shift));
-    return tiff;
-}
-
-// The TIFF data; bytes between the header and `firstOffset` are zero.
-Bytes MakeTiff(const std::vector<Directory>& directories, const TiffLayout& layout = {}) {
-    Bytes tiff = MakeShiftedTiff(directories, layout);
-    tiff.insert(tiff.begin() + 8, layout.firstOffset - 8, 0);
-    return tiff;
-}
-
-constexpr std::uint16_t kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5,
-                        kSignedRational = 10;
-
-Field Rationals(std::uint16_t tag,
-                const std::vector<std::pair<std::uint32_t, std::uint32_t>>& values,
-                std::uint16_t type = kRational) {
-    Field field{tag, type, static_cast<std::uint32_t>(values.size()), {}};
-    for (const auto& value : values) {
-        field.units.push_back({value.first, 4});
-        field.units.push_back({value.second, 4});
-    }
-    return field;
-}
-
-Field Text(std::uint16_t tag, const std::string& text, std::uint16_t type = kAscii) {
-    Field field{tag, type, static_cast<std::uint32_t>(text.size()), {}};
-    for (char c : text) field.units.push_back({static_cast<unsigned char>(c), 1});
-    return field;
-}
-
-Field Short(std::uint16_t tag, std::uint32_t value) { return {tag, kShort, 1, {{value, 2}}}; }
-Field GpsPointer(int directory) { return {0x8825, kLong, 1, {}, directory}; }
-Field GpsPointerAt(std::uint32_t offset) { return {0x8825, kLong, 1, {}, -1, offset}; }
-
-const std::vector<std::pair<std::uint32_t, std::uint32_t>> kEiffelLatitude = {
-    {48, 1}, {51, 1}, {2959, 100}};
-const std::vector<std::pair<std::uint32_t, std::uint32_t>> kEiffelLongitude = {
-    {2, 1}, {17, 1}, {4000, 100}};
-
-Directory GpsDirectory(
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> latitude = kEiffelLatitude,
-    std::string latitudeReference = std::string("N\0", 2),
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> longitude = kEiffelLongitude,
-    std::string longitudeReference = std::string("E\0", 2)) {
-    return {{Text(1, latitudeReference), Rationals(2, latitude), Text(3, longitudeReference),
-             Rationals(4, longitude)}};
-}
-
-Directory Ifd0(std::vector<Field> more = {GpsPointer(1)}) {
-    Directory ifd0{{Short(0x100, 64), Short(0x101, 48)}};
-    for (Field& field : more) ifd0.fields.push_back(std::move(field));
-    return ifd0;
-}
-
-// IFD0 with its GPS pointer, then the GPS directory of `gps`.
-Bytes GpsTiff(Directory gps = GpsDirectory(), TiffLayout layout = {}) {
-    return MakeTiff({Ifd0(), std::move(gps)}, layout);
-}
-
-Bytes WithField(Directory directory, Field field) {
-    directory.fields.push_back(std::move(field));
-    return GpsTiff(std::move(directory));
-}
-
-// --- Containers ---------------------------------------------------------
-
-void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
-void Append(Bytes& out, const std::string& text) {
-    out.insert(out.end(), text.begin(), text.end());
-}
-
-Bytes Segment(unsigned char marker, const Bytes& payload) {
-    Bytes segment = {0xFF, marker};
-    Put(segment, 2, payload.size() + 2, 2, true);
-    Append(segment, payload);
-    return segment;
-}
-
-Bytes ExifApp1(const Bytes& tiff) {
-    Bytes payload(std::begin("Exif\0"), std::end("Exif\0"));  // with its two NULs
-    Append(payload, tiff);
-    return Segment(0xE1, payload);
-}
-
-Bytes Jfif() { return Segment(0xE0, Bytes{'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}); }
-
-Bytes Jpeg(const std::vector<Bytes>& segments) {
-    Bytes jpeg = {0xFF, 0xD8};
-    for (const Bytes& segment : segments) Append(jpeg, segment);
-    Append(jpeg, Segment(0xDA, Bytes{1, 1, 0, 0, 0x3F, 0}));
-    Append(jpeg, Bytes{0x12, 0x34, 0xFF, 0xD9});
-    return jpeg;
-}
-
-std::uint32_t Crc32(const unsigned char* data, std::size_t size) {
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
-
-Bytes Chunk(const std::string& type, const Bytes& data) {
-    Bytes chunk;
-    Put(chunk, 0, data.size(), 4, true);
-    Append(chunk, type);
-    Append(chunk, data);
-    const std::uint32_t crc = Crc32(chunk.data() + 4, chunk.size() - 4);
-    Put(chunk, chunk.size(), crc, 4, true);
-    return chunk;
-}
-
-Bytes Png(const std::vector<Bytes>& chunks) {
-    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    Append(png, Chunk("IHDR", Bytes{0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0}));
-    for (const Bytes& chunk : chunks) Append(png, chunk);
-    Append(png, Chunk("IEND", {}));
-    return png;
-}
-
-Bytes Idat() { return Chunk("IDAT", Bytes{0x78, 0x9C, 0x63, 0x60, 0, 0, 0, 2, 0, 1}); }
-
-Bytes RiffChunk(const std::string& type, const Bytes& data) {
-    Bytes chunk(type.begin(), type.end());
-    Put(chunk, 4, data.size(), 4, false);
-    Append(chunk, data);
-    if (data.size() % 2 == 1) chunk.push_back(0);
-    return chunk;
-}
-
-Bytes Webp(const std::vector<Bytes>& chunks) {
-    Bytes body = {'W', 'E', 'B', 'P'};
-    for (const Bytes& chunk : chunks) Append(body, chunk);
-    Bytes webp = {'R', 'I', 'F', 'F'};
-    Put(webp, 4, body.size(), 4, false);
-    Append(webp, body);
-    return webp;
-}
-
-Bytes Vp8x() { return RiffChunk("VP8X", Bytes{0x08, 0, 0, 0, 63, 0, 0, 47, 0, 0}); }
-// A 1x1 lossless image.
-Bytes Vp8l() {
-    return RiffChunk("VP8L",
-                     Bytes{0x2F, 0, 0, 0, 0, 0x07, 0x10, 0x11, 0x11, 0x88, 0x88, 0xFE, 0x07, 0});
-}
-
-Bytes WithPrefix(const std::string& prefix, const Bytes& tiff) {
-    Bytes data(prefix.begin(), prefix.end());
-    Append(data, tiff);
-    return data;
-}
+using namespace picture_bytes;
 
 // --- Pictures made by the tools ------------------------------------------
 
@@ -274,7 +40,7 @@ Bytes ReadFile(const std::string& path) {
 // A picture that ImageMagick makes and exiv2 gives the Eiffel Tower's
 // position (or only `commands`, if given), in the format of `extension`.
 Bytes ToolPicture(const std::string& extension, const std::string& commands = "") {
-    const std::string path = testing::TempDir() + "exif_gps_tool." + extension;
+    const std::string path = TempPath("exif_gps_tool." + extension);
     const std::string gps = commands.empty()
                                 ? "-M'set Exif.GPSInfo.GPSLatitude 48/1 51/1 2959/100' "
                                   "-M'set Exif.GPSInfo.GPSLatitudeRef N' "
@@ -290,8 +56,8 @@ Bytes ToolPicture(const std::string& extension, const std::string& commands = ""
 // A HEIF (or, with `-A`, AVIF) file that heif-enc makes of the tool JPEG,
 // carrying its Exif over.
 Bytes HeifEncoded(const std::string& options, const std::string& extension) {
-    const std::string jpeg = testing::TempDir() + "exif_gps_tool.jpg";
-    const std::string path = testing::TempDir() + "exif_gps_tool." + extension;
+    const std::string jpeg = TempPath("exif_gps_tool.jpg");
+    const std::string path = TempPath("exif_gps_tool." + extension);
     if (ToolPicture("jpg").empty()) return {};
     const std::string make =
         "heif-enc -q 30 " + options + " -o " + path + " " + jpeg + " >/dev/null";
@@ -345,6 +111,11 @@ std::ostream& operator<<(std::ostream& out, const Picture& picture) { return out
 class ExifGpsAgreesWithExiv2 : public testing::TestWithParam<Picture> {
 protected:
     static void SetUpTestSuite() { host::PrepareExiv2Reading(); }
+    void TearDown() override {
+        for (const char* extension : {"jpg", "tif", "png", "webp", "heic", "avif"}) {
+            std::remove(TempPath(std::string("exif_gps_tool.") + extension).c_str());
+        }
+    }
 };
 
 TEST_P(ExifGpsAgreesWithExiv2, OnThePicture) {
@@ -361,15 +132,7 @@ TEST_P(ExifGpsAgreesWithExiv2, OnThePicture) {
 
 std::string NameOf(const testing::TestParamInfo<Picture>& info) { return info.param.name; }
 
-Bytes JpegOf(const Bytes& tiff) { return Jpeg({Jfif(), ExifApp1(tiff)}); }
-
-using Rationals3 = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
-const Rationals3 kSydneyLatitude = {{33, 1}, {51, 1}, {2442, 100}};
-const Rationals3 kSydneyLongitude = {{151, 1}, {12, 1}, {4719, 100}};
-
-Bytes SydneyTiff() {
-    return GpsTiff(GpsDirectory(kSydneyLatitude, std::string("S\0", 2), kSydneyLongitude));
-}
+Bytes JpegOf(const Bytes& tiff) { return Jpeg({Jfif(), ExifSegment(tiff)}); }
 
 Directory SignedGps() {
     Directory gps = GpsDirectory();
@@ -378,12 +141,19 @@ Directory SignedGps() {
     return gps;
 }
 
-Directory GpsWithLatitude(const Rationals3& latitude) { return GpsDirectory(latitude); }
+Bytes WithField(Directory directory, Field field) {
+    directory.fields.push_back(std::move(field));
+    return GpsTiff(std::move(directory));
+}
 
 Directory GpsWithField(int index, Field field) {
     Directory gps = GpsDirectory();
     gps.fields[index] = std::move(field);
     return gps;
+}
+
+Directory GpsWithLatitude(const RationalList& latitude) {
+    return GpsWithField(1, Rationals(2, latitude));
 }
 
 Bytes ManyEntries(int count) {
@@ -399,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Picture{"little_endian", [] { return GpsTiff(); }, true, true},
         Picture{"big_endian", [] { return GpsTiff(GpsDirectory(), {true}); }, true, true},
-        Picture{"southern_hemisphere", [] { return SydneyTiff(); }, true, true},
+        Picture{"southern_hemisphere", [] { return GpsTiff(kSydney); }, true, true},
         Picture{"signed_rationals", [] { return GpsTiff(SignedGps()); }, true, true},
         Picture{"unsigned_above_2_to_31",
                 [] {
@@ -423,12 +193,12 @@ INSTANTIATE_TEST_SUITE_P(
                 true, true},
         Picture{"sixteen_parts",
                 [] {
-                    return GpsTiff(GpsWithLatitude(Rationals3(16, {1, 2})));
+                    return GpsTiff(GpsWithLatitude(RationalList(16, {1, 2})));
                 },
                 true, true},
         Picture{"seventeen_parts",
                 [] {
-                    return GpsTiff(GpsWithLatitude(Rationals3(17, {1, 2})));
+                    return GpsTiff(GpsWithLatitude(RationalList(17, {1, 2})));
                 },
                 false, true},
         Picture{"no_parts", [] { return GpsTiff(GpsWithLatitude({})); }, false, false},
@@ -495,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 false, false},
         Picture{"latitude_twice",
-                [] { return WithField(GpsDirectory(), Rationals(2, kSydneyLatitude)); }, false,
+                [] { return WithField(GpsDirectory(), GpsDirectory(kSydney).fields[1]); }, false,
                 true},
         Picture{"latitude_past_the_end",
                 [] {
@@ -542,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(
                 [] {
                     Directory ifd0 = Ifd0();
                     ifd0.next = 2;
-                    Directory sydney = GpsDirectory(kSydneyLatitude, std::string("S\0", 2));
+                    Directory sydney = GpsDirectory({kSydney.latitude, kEiffelTower.longitude});
                     return MakeTiff({ifd0, GpsDirectory(), Ifd0({GpsPointer(3)}), sydney});
                 },
                 true, true},
@@ -600,55 +370,53 @@ INSTANTIATE_TEST_SUITE_P(
                 [] {
                     Bytes xmp;
                     Append(xmp, std::string("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta/>", 42));
-                    return Jpeg({Jfif(), Segment(0xE1, xmp), ExifApp1(GpsTiff())});
+                    return Jpeg({Jfif(), Segment(0xE1, xmp), ExifSegment(GpsTiff())});
                 },
                 true, true},
         Picture{"two_exif_app1s",
                 [] {
-                    return Jpeg({ExifApp1(GpsTiff()), ExifApp1(SydneyTiff())});
+                    return Jpeg({ExifSegment(GpsTiff()), ExifSegment(GpsTiff(kSydney))});
                 },
                 true, true},
         Picture{"gps_in_second_exif_app1",
                 [] {
-                    return Jpeg({ExifApp1(MakeTiff({Ifd0({})})), ExifApp1(GpsTiff())});
+                    return Jpeg({ExifSegment(MakeTiff({Ifd0({})})), ExifSegment(GpsTiff())});
                 },
                 false, false},
-        Picture{
-            "broken_first_exif_app1",
-            [] {
-                return Jpeg({ExifApp1(Bytes{'X', 'X', 0, 42, 0, 0, 0, 8}), ExifApp1(GpsTiff())});
-            },
-            false, false},
+        Picture{"broken_first_exif_app1",
+                [] {
+                    return Jpeg(
+                        {ExifSegment(Bytes{'X', 'X', 0, 42, 0, 0, 0, 8}), ExifSegment(GpsTiff())});
+                },
+                false, false},
         Picture{"exif_app1_too_short",
                 [] {
-                    return Jpeg({Segment(0xE1, Bytes{'E', 'x', 'i', 'f'}), ExifApp1(GpsTiff())});
+                    return Jpeg({Segment(0xE1, Bytes{'E', 'x', 'i', 'f'}), ExifSegment(GpsTiff())});
                 },
                 true, true},
         Picture{"exif_header_without_nuls",
                 [] { return Jpeg({Segment(0xE1, WithPrefix("Exif  ", GpsTiff()))}); }, false,
                 false},
-        Picture{
-            "exif_in_app2",
-            [] { return Jpeg({Segment(0xE2, WithPrefix(std::string("Exif\0\0", 6), GpsTiff()))}); },
-            false, false},
+        Picture{"exif_in_app2", [] { return Jpeg({Segment(0xE2, ExifPrefixed(GpsTiff()))}); },
+                false, false},
         Picture{"segment_past_the_end",
                 [] {
                     Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x7F, 0xFF, 0, 0};
-                    Append(jpeg, ExifApp1(GpsTiff()));
+                    Append(jpeg, ExifSegment(GpsTiff()));
                     return jpeg;
                 },
                 false, false},
         Picture{"segments_24_before_the_image",
                 [] {
                     std::vector<Bytes> segments(23, Segment(0xED, Bytes(32, 0)));
-                    segments.push_back(ExifApp1(GpsTiff()));
+                    segments.push_back(ExifSegment(GpsTiff()));
                     return Jpeg(segments);
                 },
                 true, true},
         Picture{"segments_23_before_the_image",
                 [] {
                     std::vector<Bytes> segments(22, Segment(0xED, Bytes(32, 0)));
-                    segments.push_back(ExifApp1(GpsTiff()));
+                    segments.push_back(ExifSegment(GpsTiff()));
                     return Jpeg(segments);
                 },
                 true, true},
@@ -656,21 +424,21 @@ INSTANTIATE_TEST_SUITE_P(
                 [] {
                     Bytes jpeg = Jpeg({Jfif()});
                     jpeg.resize(jpeg.size() - 2);
-                    Append(jpeg, ExifApp1(GpsTiff()));
+                    Append(jpeg, ExifSegment(GpsTiff()));
                     Append(jpeg, Bytes{0xFF, 0xD9});
                     return jpeg;
                 },
                 false, false},
         Picture{"cut_in_the_start_of_scan",
                 [] {
-                    Bytes jpeg = Jpeg({Jfif(), ExifApp1(GpsTiff())});
+                    Bytes jpeg = Jpeg({Jfif(), ExifSegment(GpsTiff())});
                     jpeg.resize(jpeg.size() - 12);  // in the start-of-scan segment
                     return jpeg;
                 },
                 true, true},
         Picture{"cut_in_the_segment_after_exif",
                 [] {
-                    Bytes jpeg = Jpeg({ExifApp1(GpsTiff()), Segment(0xDB, Bytes(65, 0))});
+                    Bytes jpeg = Jpeg({ExifSegment(GpsTiff()), Segment(0xDB, Bytes(65, 0))});
                     jpeg.resize(jpeg.size() - 40);
                     return jpeg;
                 },
@@ -688,26 +456,20 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     PngWebpHeif, ExifGpsAgreesWithExiv2,
     testing::Values(
-        Picture{"png_exif_before_idat",
-                [] {
-                    return Png({Chunk("eXIf", GpsTiff()), Idat()});
-                },
-                true, true},
-        Picture{"png_exif_after_idat",
-                [] {
-                    return Png({Idat(), Chunk("eXIf", SydneyTiff())});
-                },
+        Picture{"png_exif_before_idat", [] { return Png({PngChunk("eXIf", GpsTiff())}); }, true,
+                true},
+        Picture{"png_exif_after_idat", [] { return Png({}, {PngChunk("eXIf", GpsTiff(kSydney))}); },
                 true, true},
         Picture{"png_text_first",
                 [] {
                     return Png(
-                        {Chunk("tEXt", WithPrefix(std::string("Comment\0", 8), Bytes{'h', 'i'})),
-                         Chunk("eXIf", GpsTiff(GpsDirectory(), {true})), Idat()});
+                        {PngChunk("tEXt", WithPrefix(std::string("Comment\0", 8), Bytes{'h', 'i'})),
+                         PngChunk("eXIf", GpsTiff(GpsDirectory(), {true}))});
                 },
                 true, true},
         Picture{"png_chunk_past_the_end",
                 [] {
-                    Bytes png = Png({Chunk("eXIf", GpsTiff())});
+                    Bytes png = Png({PngChunk("eXIf", GpsTiff())});
                     Put(png, 8, 0x00100000, 4, true);  // IHDR's length
                     return png;
                 },
@@ -720,13 +482,12 @@ INSTANTIATE_TEST_SUITE_P(
                     return Webp({Vp8x(), Vp8l(), RiffChunk("EXIF", GpsTiff())});
                 },
                 true, true},
-        Picture{"webp_exif_with_header",
-                [] {
-                    return Webp(
-                        {Vp8x(), Vp8l(),
-                         RiffChunk("EXIF", WithPrefix(std::string("Exif\0\0", 6), SydneyTiff()))});
-                },
-                true, true},
+        Picture{
+            "webp_exif_with_header",
+            [] {
+                return Webp({Vp8x(), Vp8l(), RiffChunk("EXIF", ExifPrefixed(GpsTiff(kSydney)))});
+            },
+            true, true},
         Picture{"webp_exif_past_the_end",
                 [] {
                     Bytes webp = Webp({Vp8x(), Vp8l(), RiffChunk("EXIF", GpsTiff())});
@@ -774,7 +535,7 @@ INSTANTIATE_TEST_SUITE_P(
                 true, true},
         Picture{"webp_two_exif",
                 [] {
-                    return Webp({Vp8x(), RiffChunk("EXIF", SydneyTiff()), Vp8l(),
+                    return Webp({Vp8x(), RiffChunk("EXIF", GpsTiff(kSydney)), Vp8l(),
                                  RiffChunk("EXIF", GpsTiff())});
                 },
                 true, true},
@@ -786,12 +547,12 @@ INSTANTIATE_TEST_SUITE_P(
         Picture{"tool_webp", [] { return ToolPicture("webp"); }, true, true},
         Picture{"heif_items_in_mdat",
                 [] {
-                    return bmff_file::MakeHeif({1, 0, 0}, GpsTiff());
+                    return MakeHeif({1, 0, 0}, GpsTiff());
                 },
                 true, true},
         Picture{"heif_items_in_idat",
                 [] {
-                    return bmff_file::MakeHeif({1, 4, 1}, SydneyTiff());
+                    return MakeHeif({1, 4, 1}, GpsTiff(kSydney));
                 },
                 true, false},
         Picture{"tool_heic", [] { return HeifEncoded("", "heic"); }, true, false},
@@ -813,7 +574,7 @@ TEST(ExifGpsDepartsFromExiv2, WhereExiv2RefusesAnIccProfileAfterTheExif) {
     Bytes icc;
     Append(icc, std::string("ICC_PROFILE\0\1\1", 14));
     Append(icc, Bytes{0, 0, 0, 99, 0, 0, 0, 0});
-    const Bytes jpeg = Jpeg({Jfif(), ExifApp1(GpsTiff()), Segment(0xE2, icc)});
+    const Bytes jpeg = Jpeg({Jfif(), ExifSegment(GpsTiff()), Segment(0xE2, icc)});
     const Found ours = Ours(jpeg);
     ASSERT_TRUE(ours.position);
     ExpectEiffelTower(ours);
@@ -879,7 +640,7 @@ protected:
 // Where exiv2 finds none, its reason is its own (0.27 takes a file's size
 // as 32 bits); ours must then give the position the file holds.
 TEST_P(ExifGpsInBigFiles, FindsThePositionTheFileHolds) {
-    const MappedFile file(testing::TempDir() + "exif_gps_big.tif", GetParam());
+    const MappedFile file(TempPath("exif_gps_big.tif"), GetParam());
     ASSERT_NE(file.Data(), nullptr);
     host::FileSource source(file.Descriptor());
     ASSERT_TRUE(source.Open());

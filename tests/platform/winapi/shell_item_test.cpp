@@ -9,42 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "support/bmff_file.h"
+#include "support/picture_bytes.h"
 
 namespace {
 
-using bmff_file::Append;
-using bmff_file::Bytes;
+using namespace picture_bytes;
 
-// Big-endian TIFF data whose GPS directory holds 48° 51' 12.34" N, 2° 17' 40" E.
-Bytes GpsTiff() {
-    Bytes tiff = {'M', 'M', 0, 42};
-    Append(tiff, 8, 4);  // the first directory
-    const auto entry = [&tiff](int tag, int type, int count, std::uint32_t value) {
-        Append(tiff, tag, 2);
-        Append(tiff, type, 2);
-        Append(tiff, count, 4);
-        Append(tiff, value, 4);
-    };
-    const int ascii = 2, longType = 4, rational = 5;
-    Append(tiff, 1, 2);
-    entry(0x8825, longType, 1, 26);  // the GPS directory
-    Append(tiff, 0, 4);
-    Append(tiff, 4, 2);
-    entry(1, ascii, 2, 'N' << 24);
-    entry(2, rational, 3, 80);
-    entry(3, ascii, 2, 'E' << 24);
-    entry(4, rational, 3, 104);
-    Append(tiff, 0, 4);
-    for (std::uint32_t number : {48u, 1u, 51u, 1u, 1234u, 100u, 2u, 1u, 17u, 1u, 40u, 1u}) {
-        Append(tiff, number, 4);
-    }
-    return tiff;
-}
+const Position kPosition = {{48, 51, 1234, 'N'}, {2, 17, 4000, 'E'}};
 
 struct BmffCase {
     const char* name;
-    bmff_file::Layout layout;
+    HeifLayout layout;
     bool brokenTrailingBox;  // a box longer than the file, which exiv2 refuses
 };
 
@@ -61,14 +36,14 @@ protected:
     }
 
 private:
-    std::string path_ = testing::TempDir() + "photomap_shell_item_test.heic";
+    std::string path_ = TempPath("photomap_shell_item_test.heic");
 };
 
 TEST_P(ReadGpsMetadataBmffTest, ReadsTheExifItemWhateverExiv2MakesOfTheFile) {
-    Bytes file = bmff_file::MakeHeif(GetParam().layout, GpsTiff());
+    Bytes file = MakeHeif(GetParam().layout, GpsTiff(kPosition, {true}));
     if (GetParam().brokenTrailingBox) {
         Append(file, 4096, 4);  // the box's size, but the file ends after its type
-        Append(file, std::string("free"));
+        Append(file, "free");
     }
 
     host::GpsMetadata metadata;
@@ -112,7 +87,7 @@ struct NameCase {
 class ParsingNameCaseTest : public testing::TestWithParam<NameCase> {};
 
 TEST_P(ParsingNameCaseTest, CreatesItemsOnlyForFullPathsAndFileUris) {
-    const std::string path = testing::TempDir() + "photomap_parsing_name.jpg";
+    const std::string path = TempPath("photomap_parsing_name.jpg");
     std::ofstream(path) << "not a picture, but a regular file";
     std::wstring name = GetParam().name;
     const std::size_t at = name.find(L'@');

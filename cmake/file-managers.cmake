@@ -18,15 +18,17 @@ list(JOIN PHOTOMAP_PICTURE_TYPES ";" PHOTOMAP_PICTURE_TYPES)
 set(templates ${PROJECT_SOURCE_DIR}/data/file-managers)
 set(made ${PROJECT_BINARY_DIR}/file-managers)
 # One extension for the two file managers whose Python loaders share an API.
-foreach(manager "Nautilus;4.0;GNOME Files (Nautilus);nautilus-python"
-                "Caja;2.0;Caja;caja-python")
+# Each in a package of its own (cmake/deb.cmake), which brings in its loader.
+foreach(manager "Nautilus;4.0;GNOME Files (Nautilus);nautilus-python;nautilus"
+                "Caja;2.0;Caja;caja-python;caja")
     list(GET manager 0 NAMESPACE)
     list(GET manager 1 NAMESPACE_VERSION)
     list(GET manager 2 FILE_MANAGER)
     list(GET manager 3 LOADER)
+    list(GET manager 4 component)
     configure_file(${templates}/photomap-menu.py.in ${made}/${LOADER}/photomap.py @ONLY)
     install(FILES ${made}/${LOADER}/photomap.py
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/${LOADER}/extensions)
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/${LOADER}/extensions COMPONENT ${component})
 endforeach()
 configure_file(${templates}/photomap.nemo_action.in ${made}/photomap.nemo_action @ONLY)
 configure_file(${templates}/photomap-servicemenu.desktop.in ${made}/kio/photomap.desktop @ONLY)

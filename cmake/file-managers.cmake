@@ -8,12 +8,24 @@
 # its JP2 and JPX boxes; SRW has a type only in newer shared-mime-info.
 set(PHOTOMAP_PICTURE_TYPES
     image/jpeg image/png image/tiff image/webp
-    image/heif image/heic image/avif image/jp2 image/jpx image/jxl
+    image/heif image/heic image/avif image/jp2 image/jpx image/jxl image/jxr
     image/x-canon-cr2 image/x-canon-cr3 image/x-canon-crw image/x-nikon-nef
     image/x-nikon-nrw image/x-sony-arw image/x-sony-sr2 image/x-olympus-orf
     image/x-panasonic-rw2 image/x-fuji-raf image/x-pentax-pef
     image/x-samsung-srw image/x-minolta-mrw image/x-adobe-dng)
 list(JOIN PHOTOMAP_PICTURE_TYPES ";" PHOTOMAP_PICTURE_TYPES)
+
+# JPEG XR has a type only in shared-mime-info 2.3 and later: where the
+# system's has none, photomap brings it (data/mime/photomap-jpeg-xr.xml),
+# or no file manager would know a .jxr as a picture. Decided by the build
+# system's database, as the .deb is built for the release it runs on.
+set(system_types /usr/share/mime/packages/freedesktop.org.xml)
+if(EXISTS ${system_types})
+    file(STRINGS ${system_types} system_jxr REGEX "type=\"image/jxr\"")
+    if(NOT system_jxr)
+        install(FILES data/mime/photomap-jpeg-xr.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+    endif()
+endif()
 
 set(templates ${PROJECT_SOURCE_DIR}/data/file-managers)
 set(made ${PROJECT_BINARY_DIR}/file-managers)

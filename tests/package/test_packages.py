@@ -73,6 +73,7 @@ class DebianPackage(unittest.TestCase):
                 self.assertTrue(os.path.isfile(path), path)
             self.assertEqual(self.run_installed(SAMPLE), SAMPLE_URL)
             self.assert_hardened("/usr/bin/photomap")
+            self.assert_jpeg_xr_offered()
         finally:
             subprocess.run(["dpkg", "-r", "photomap"], check=True, capture_output=True)
         for path in INSTALLED:
@@ -134,6 +135,17 @@ class DebianPackage(unittest.TestCase):
         check = subprocess.run(["hardening-check", program], capture_output=True, text=True)
         found = dict(re.findall(r"(?m)^ ([^:]+): (\w+)", check.stdout))
         self.assertEqual(found, expected, check.stdout)
+
+    def assert_jpeg_xr_offered(self):
+        """GIO, as the file managers do, takes a .jxr for JPEG XR, which each entry offers."""
+        guess = subprocess.run(["/usr/bin/python3", "-c", "from gi.repository import Gio; "
+                                "print(Gio.content_type_guess('photo.jxr', None)[0])"],
+                               capture_output=True, check=True, text=True).stdout
+        self.assertEqual(guess, "image/jxr\n")
+        for path in INSTALLED:
+            if "/nemo/" in path or "/kio/" in path or "/Thunar/" in path:
+                with open(path) as entry:
+                    self.assertRegex(entry.read(), r"(?m)^Mime[Tt]ypes?=.*\bimage/jxr;")
 
     def run_installed(self, picture):
         """Runs /usr/bin/photomap with a stand-in xdg-open; returns the URL it was handed."""

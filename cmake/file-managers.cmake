@@ -5,7 +5,8 @@
 
 # The types of every format photomap reads, as shared-mime-info names them
 # (file managers go by these, from the name and the content). JPEG 2000 as
-# its JP2 and JPX boxes; SRW has a type only in newer shared-mime-info.
+# its JP2 and JPX boxes; SRW and JPEG XR have a type only in newer
+# shared-mime-info (JPEG XR from 2.3, Debian 13).
 set(PHOTOMAP_PICTURE_TYPES
     image/jpeg image/png image/tiff image/webp
     image/heif image/heic image/avif image/jp2 image/jpx image/jxl image/jxr
@@ -14,18 +15,6 @@ set(PHOTOMAP_PICTURE_TYPES
     image/x-panasonic-rw2 image/x-fuji-raf image/x-pentax-pef
     image/x-samsung-srw image/x-minolta-mrw image/x-adobe-dng)
 list(JOIN PHOTOMAP_PICTURE_TYPES ";" PHOTOMAP_PICTURE_TYPES)
-
-# JPEG XR has a type only in shared-mime-info 2.3 and later: where the
-# system's has none, photomap brings it (data/mime/photomap-jpeg-xr.xml),
-# or no file manager would know a .jxr as a picture. Decided by the build
-# system's database, as the .deb is built for the release it runs on.
-set(system_types /usr/share/mime/packages/freedesktop.org.xml)
-if(EXISTS ${system_types})
-    file(STRINGS ${system_types} system_jxr REGEX "type=\"image/jxr\"")
-    if(NOT system_jxr)
-        install(FILES data/mime/photomap-jpeg-xr.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
-    endif()
-endif()
 
 set(templates ${PROJECT_SOURCE_DIR}/data/file-managers)
 set(made ${PROJECT_BINARY_DIR}/file-managers)

@@ -3,21 +3,19 @@
 set(PHOTOMAP_MAINTAINER "photomap maintainers <maintainers@photomap.dev>")
 set(CPACK_PACKAGE_CONTACT "${PHOTOMAP_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PHOTOMAP_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION "photomap reads the GPS position that a camera or phone stored in a
-photograph (EXIF, or else XMP, of JPEG, TIFF, PNG, WebP, HEIF, AVIF, JPEG 2000
-and camera raw files) and opens the web browser at that place on a map.
-Right-click a picture in GNOME Files, Dolphin, Nemo, Thunar or Caja for
-\"Show on map\"; installing it changes no default application.")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Three packages, as Debian packs file manager extensions: photomap with the
+# program and the entries that Dolphin, Nemo and Thunar read without a
+# library; photomap-nautilus and photomap-caja with the Python extensions,
+# depending on their loaders, so that only a GNOME or MATE user's install
+# brings in GNOME's or MATE's libraries. Their control fields are written in
+# data/debian/control; cmake/deb-checks.cmake hands them to CPack.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_PHOTOMAP_CONTROL ${PROJECT_SOURCE_DIR}/data/debian/control)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CPACK_PHOTOMAP_CONTROL})
+file(STRINGS ${CPACK_PHOTOMAP_CONTROL} photomap_packages REGEX "^Package: ")
+list(TRANSFORM photomap_packages REPLACE "^Package: (photomap-)?" "")
+set(CPACK_COMPONENTS_ALL ${photomap_packages})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS xdg-utils)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS zenity)
-# The file managers' menu items (cmake/file-managers.cmake): GNOME Files' and
-# Caja's load through their Python extension packages.
-set(CPACK_DEBIAN_PACKAGE_ENHANCES "nautilus, dolphin, nemo, thunar, caja")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-nautilus, python3-caja")
 # Without dpkg-shlibdeps CPack would quietly leave libexiv2 out of Depends.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/deb-checks.cmake)
 
@@ -32,6 +30,14 @@ foreach(pair "data/photomap.1;photomap.1.gz" "data/debian/changelog;changelog.gz
 endforeach()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/data/photomap.1 ${PROJECT_SOURCE_DIR}/data/debian/changelog)
-install(FILES ${photomap_doc}/photomap.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${photomap_doc}/changelog.gz data/debian/copyright
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${photomap_doc}/photomap.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        COMPONENT photomap)
+# Every package carries its own copyright and changelog.
+foreach(component IN LISTS CPACK_COMPONENTS_ALL)
+    set(package photomap-${component})
+    if(component STREQUAL "photomap")
+        set(package photomap)
+    endif()
+    install(FILES ${photomap_doc}/changelog.gz data/debian/copyright
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endforeach()

@@ -2,8 +2,8 @@
 # (Debian's msitools) from packaging/photomap.wxs.
 #
 # Included by CMakeLists.txt for the Windows build, it adds the package
-# preset's External generator (this file again, as CPack's package script)
-# and the wixl the Wine tests use. Run as a script, it builds one MSI:
+# preset's External generator (this file again, as cpack's project config
+# file and package script) and the wixl the Wine tests use. Run as a script, it builds one MSI:
 #   cmake -DPHOTOMAP_EXE=... -DPHOTOMAP_MSI_VERSION=1.0.1 \
 #         -DPHOTOMAP_MSI=.../photomap-1.0.1-x86.msi -P cmake/msi.cmake
 
@@ -84,9 +84,17 @@ endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE)
     photomap_build_msi("${PHOTOMAP_EXE}" "${PHOTOMAP_MSI_VERSION}" "${PHOTOMAP_MSI}")
+elseif(CPACK_GENERATOR STREQUAL "External" AND NOT CPACK_TEMPORARY_DIRECTORY)
+    # cpack's project config file, read before it packs: the External
+    # generator writes, for other tools, a JSON file that names this
+    # machine's build folder, and copies it to where the packages go. It is
+    # written into the build folder instead; the MSI goes where the
+    # packages go, put there by the package script below.
+    set(CPACK_PHOTOMAP_PACKAGES "${CPACK_PACKAGE_DIRECTORY}")
+    set(CPACK_PACKAGE_DIRECTORY "${CPACK_PHOTOMAP_BINARY_DIR}/external")
 elseif(CPACK_GENERATOR STREQUAL "External")
     # CPack's package script: the staged photomap.exe, as the zip holds it.
-    set(msi "${CPACK_PACKAGE_DIRECTORY}/photomap-${CPACK_PACKAGE_VERSION}-x86.msi")
+    set(msi "${CPACK_PHOTOMAP_PACKAGES}/photomap-${CPACK_PACKAGE_VERSION}-x86.msi")
     photomap_build_msi("${CPACK_TEMPORARY_DIRECTORY}/photomap.exe" "${CPACK_PACKAGE_VERSION}" "${msi}")
     # Signed like the photomap.exe inside it (cmake/package-prepare.cmake).
     include(${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
@@ -94,8 +102,10 @@ elseif(CPACK_GENERATOR STREQUAL "External")
     if(sign)
         photomap_sign("${msi}" "photomap ${CPACK_PACKAGE_VERSION} installer")
     endif()
-    set(CPACK_EXTERNAL_BUILT_PACKAGES "${msi}")
+    message(STATUS "Package: ${msi}")
 else()
     set(CPACK_EXTERNAL_PACKAGE_SCRIPT "${CMAKE_CURRENT_LIST_FILE}")
+    set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_FILE}")
+    set(CPACK_PHOTOMAP_BINARY_DIR "${PROJECT_BINARY_DIR}")
     set(CPACK_EXTERNAL_ENABLE_STAGING ON)
 endif()

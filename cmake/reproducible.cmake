@@ -15,7 +15,8 @@ endif()
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-# The install step, and so every package, begins with the commit's time.
+# The install step, and so every package, begins with the commit's time,
+# also where cpack installs one component at a time.
 install(CODE "set(PHOTOMAP_SOURCE_DIR \"${PROJECT_SOURCE_DIR}\")
-include(\"${CMAKE_CURRENT_LIST_DIR}/source-date-epoch.cmake\")")
+include(\"${CMAKE_CURRENT_LIST_DIR}/source-date-epoch.cmake\")" ALL_COMPONENTS)
 list(APPEND CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/package-prepare.cmake")

@@ -125,5 +125,6 @@ chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LAN
     dpkg-deb -f "$deb" Depends | grep -q "libexiv2-28" ||
         { echo "test-debian13: the .deb does not depend on libexiv2-28" >&2; exit 1; }
     python3 tests/package/test_packages.py DebianPackage
+    python3 tests/package/test_desktop_install.py
 '
 echo "test-debian13: passed in $((SECONDS - started)) s"

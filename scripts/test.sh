@@ -40,6 +40,7 @@ cpack --preset windows-msi
 as_root=""
 [ "$(id -u)" -eq 0 ] || as_root="sudo"
 $as_root /usr/bin/python3 tests/package/test_packages.py
+$as_root /usr/bin/python3 tests/package/test_desktop_install.py --root build/debian12
 # The set-up's retries of apt-get update, with a stand-in apt-get.
 $as_root /usr/bin/python3 tests/scripts/test_apt_update.py
 # Signed packages against a throwaway CA; a second build elsewhere that must

@@ -6,9 +6,9 @@
 # The types of every format photomap reads, as shared-mime-info names them
 # (file managers go by these, from the name and the content). JPEG 2000 as
 # its JP2 and JPX boxes; SRW and JPEG XR have a type only in newer
-# shared-mime-info (JPEG XR from 2.3, Debian 13).
+# shared-mime-info (JPEG XR from 2.3, Debian 13), BPG in none.
 set(PHOTOMAP_PICTURE_TYPES
-    image/jpeg image/png image/tiff image/webp
+    image/jpeg image/png image/tiff image/webp image/gif
     image/heif image/heic image/avif image/jp2 image/jpx image/jxl image/jxr
     image/x-canon-cr2 image/x-canon-cr3 image/x-canon-crw image/x-nikon-nef
     image/x-nikon-nrw image/x-sony-arw image/x-sony-sr2 image/x-olympus-orf

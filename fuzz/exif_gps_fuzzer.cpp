@@ -5,24 +5,36 @@
 // only where ours finds one: elsewhere there is nothing to compare, and
 // picture_parser_fuzzer drives exiv2 over every input already.
 //
-// Where the two differ on purpose, nothing is compared:
+// Where the two differ on purpose (the one list of our readers' departures
+// from exiv2), nothing is compared:
 // - HEIF and AVIF: exiv2 0.27 ignores an item location's base offset, and
-//   takes the first Exif item whatever image it describes; ours takes the
-//   primary image's first.
+//   takes the first Exif item whatever image it describes, searching a
+//   broken one for a byte-order mark; ours takes the primary image's items
+//   first, skips broken ones, and reads an item cut by the end of the file
+//   where the directories lie in the bytes that are there.
+// - A file that also holds XMP GPS text: where the first Exif block has no
+//   usable position, ours reads the later Exif blocks (JPEG segments, TIFF
+//   pages), exiv2 the XMP.
+// - References typed UNDEFINED: exiv2 presents their bytes as numbers
+//   ("83 0"), ours as the text up to the first NUL ("S").
+// And where only ours finds a position, there is nothing to compare:
+// exiv2 refuses a JPEG whose segments after the Exif are broken, a
+// directory of more than 256 entries, a raw profile whose stated count is
+// not its digits', and reads no later JPEG segment or TIFF page, no GIF
+// and no BPG; ours ignores a GPS pointer that names a directory read as
+// something else (exiv2 only some of them).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "platform/host/picture/byte_source.h"
 #include "platform/host/picture/exiv2_reader.h"
 #include "platform/host/picture/formats.h"
 
 namespace {
-
-bool Same(const host::GpsCoordinateData& ours, const host::GpsCoordinateData& exiv2) {
-    return ours.parts == exiv2.parts && ours.reference == exiv2.reference;
-}
 
 void Report(const char* what, const host::GpsCoordinateData& ours,
             const host::GpsCoordinateData& exiv2) {
@@ -41,6 +53,21 @@ bool IsBmff(const std::uint8_t* data, std::size_t size) {
     return size >= 8 && std::memcmp(data + 4, "ftyp", 4) == 0;
 }
 
+bool HasXmpGpsText(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    return bytes.find("GPSLatitude") != bytes.npos || bytes.find("GPSLongitude") != bytes.npos;
+}
+
+// exiv2's text of UNDEFINED bytes: numbers and spaces.
+bool IsNumberText(const std::string& reference) {
+    return !reference.empty() && reference.find_first_not_of("0123456789 ") == std::string::npos;
+}
+
+bool Same(const host::GpsCoordinateData& ours, const host::GpsCoordinateData& exiv2) {
+    return ours.parts == exiv2.parts &&
+           (ours.reference == exiv2.reference || IsNumberText(exiv2.reference));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -54,8 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     host::GpsMetadata exiv2;
-    if (IsBmff(data, size) || FAILED(host::ReadGpsWithExiv2(data, size, &exiv2)) ||
-        !exiv2.latitude.present || !exiv2.longitude.present) {
+    if (IsBmff(data, size) || HasXmpGpsText(data, size) ||
+        FAILED(host::ReadGpsWithExiv2(data, size, &exiv2)) || !exiv2.latitude.present ||
+        !exiv2.longitude.present) {
         return 0;  // exiv2 finds none, or differs on purpose: ours is the answer
     }
     const bool latitudeSame = Same(ours.latitude, exiv2.latitude);

@@ -540,6 +540,64 @@ inline Bytes MakeJxr(const Position& position, const JxrLayout& layout = {}) {
     return MakeTiff({first, GpsDirectory(position)}, {false, 0x01BC});
 }
 
+// ---- XMP, GIF, BPG -----------------------------------------------------------
+
+// An XMP packet with the coordinates as attributes, or as elements.
+inline std::string XmpPacket(const std::string& latitude, const std::string& longitude,
+                             bool asElements = false) {
+    const std::string head =
+        "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+        "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+        "<rdf:Description rdf:about='' xmlns:exif='http://ns.adobe.com/exif/1.0/'";
+    const std::string tail = "</rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
+    if (!asElements) {
+        return head + " exif:GPSLatitude='" + latitude + "' exif:GPSLongitude='" + longitude +
+               "'/>" + tail;
+    }
+    return head + "><exif:GPSLatitude>" + latitude + "</exif:GPSLatitude><exif:GPSLongitude>" +
+           longitude + "</exif:GPSLongitude></rdf:Description>" + tail;
+}
+
+// A 1x1 GIF89a with `xmp` in its XMP application extension, stored raw
+// with the trailer that leads a walk over sub-blocks past it.
+inline Bytes Gif(const std::string& xmp) {
+    Bytes gif;
+    Append(gif, "GIF89a");
+    Append(gif, Bytes{1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF});  // 2 colours
+    Append(gif, Bytes{0x21, 0xFF, 0x0B});
+    Append(gif, "XMP DataXMP" + xmp);
+    gif.push_back(0x01);
+    for (int size = 0xFF; size > 0; --size) gif.push_back(static_cast<unsigned char>(size));
+    Append(gif, Bytes{0, 0});
+    Append(gif, Bytes{0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x4C, 0x01, 0, 0x3B});
+    return gif;
+}
+
+// BPG's ue7(32): 7 bits a byte, most significant first.
+inline void AppendUe7(Bytes& out, std::uint32_t value) {
+    for (int shift = 28; shift > 0; shift -= 7) {
+        if (value >> shift)
+            out.push_back(static_cast<unsigned char>(0x80 | ((value >> shift) & 0x7F)));
+    }
+    out.push_back(static_cast<unsigned char>(value & 0x7F));
+}
+
+// A BPG header with extensions (tag, data): 1 EXIF, 3 XMP.
+inline Bytes Bpg(const std::vector<std::pair<std::uint32_t, Bytes>>& extensions) {
+    Bytes data;
+    for (const auto& extension : extensions) {
+        AppendUe7(data, extension.first);
+        AppendUe7(data, static_cast<std::uint32_t>(extension.second.size()));
+        Append(data, extension.second);
+    }
+    Bytes bpg = {'B', 'P', 'G', 0xFB, 0x00, 0x08};  // 4:2:0, 8 bits; extensions present
+    for (std::uint32_t field : {1u, 1u, 0u, static_cast<std::uint32_t>(data.size())}) {
+        AppendUe7(bpg, field);  // width, height, picture data, extensions
+    }
+    Append(bpg, data);
+    return bpg;
+}
+
 // ---- Files -----------------------------------------------------------------
 
 // A path for a test's file, its own to this process: ctest runs the cases

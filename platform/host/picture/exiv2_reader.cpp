@@ -2,7 +2,7 @@
 #include "platform/host/picture/exiv2_reader.h"
 
 #include "platform/host/picture/exiv2_compat.h"
-#include "platform/host/picture/xmp_coordinate.h"
+#include "platform/host/picture/xmp.h"
 
 // exiv2.hpp leaves out WebP; 0.27's headers declare std::auto_ptr.
 #pragma GCC diagnostic push

@@ -33,6 +33,9 @@ const Format kFormats[] = {
     {"RIFF????WEBP"sv, ReadWebpGps},
     {"????ftypcrx "sv, ReadCr3Gps},
     {"????ftyp"sv, ReadHeifGps},  // HEIF, AVIF
+    {"GIF87a"sv, ReadGifGps},
+    {"GIF89a"sv, ReadGifGps},
+    {"BPG\xFB"sv, ReadBpgGps},
 };
 
 bool Matches(const ByteView& file, std::string_view signature) {

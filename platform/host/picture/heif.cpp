@@ -174,6 +174,8 @@ bool FindItemLocations(const ByteView& iloc, const std::vector<std::uint32_t>& w
 }
 
 // Gathers the item's extents, taking no more than `*budget` bytes from it.
+// An item cut by the end of a file cut short keeps the bytes that are
+// there: its directories may lie in them.
 bool ReadItem(const ItemLocation& location, const ByteView& file, const ByteView& idat,
               std::uint64_t* budget, std::vector<unsigned char>* item) {
     if (location.constructionMethod > 1 || location.extents.empty()) return false;
@@ -181,7 +183,9 @@ bool ReadItem(const ItemLocation& location, const ByteView& file, const ByteView
     for (const Extent& extent : location.extents) {
         if (extent.length == 0 || extent.length > *budget) return false;
         *budget -= extent.length;
-        if (!from.Append(extent.offset, extent.length, item)) return false;
+        const ByteView there = from.Part(extent.offset, extent.length);
+        if (there.Size() == 0 || !there.Append(0, there.Size(), item)) return false;
+        if (there.Size() < extent.length) break;  // nothing follows the file's end
     }
     return true;
 }

@@ -25,7 +25,9 @@ bool ReadExifBlockGps(const ByteView& block, GpsMetadata* position) {
     return ReadTiffGpsPosition(block.From(header), position);
 }
 
-// The first Exif APP1 segment is the picture's Exif, as every reader takes it.
+// The Exif APP1 segments in their order: the first is the picture's Exif,
+// as every reader takes it; a later one (a second Exif block that an editor
+// added) is read where the first has no position.
 bool ReadJpegGps(const ByteView& file, GpsMetadata* position) {
     std::uint64_t at = 2;  // past the start of image
     for (int segment = 0; segment < kMostSegments; ++segment) {
@@ -44,8 +46,9 @@ bool ReadJpegGps(const ByteView& file, GpsMetadata* position) {
             continue;
         }
         if (!file.Read(at + 2, 2, Endian::kBig, &length) || length < 2) return false;
-        if (marker == kApp1 && length >= 8 && file.Matches(at + 4, "Exif\0\0")) {
-            return ReadTiffGpsPosition(file.Part(at + 10, length - 8), position);
+        if (marker == kApp1 && length >= 8 && file.Matches(at + 4, "Exif\0\0") &&
+            ReadTiffGpsPosition(file.Part(at + 10, length - 8), position)) {
+            return true;
         }
         at += 2 + length;
     }

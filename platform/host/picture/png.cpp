@@ -129,21 +129,17 @@ bool DecodeRawProfileText(const unsigned char* text, std::size_t size,
     while (at != end && std::isalnum(*at) && std::size_t(at - name) < kMostNameLength) ++at;
     if (at == name || at == end || *at++ != '\n') return false;
     while (at != end && *at == ' ') ++at;
-    std::uint32_t count = 0;
+    // The stated count is only a hint: some writers state fewer bytes than
+    // their digits give, and the TIFF decoder checks what they hold.
     int digits = 0;
-    for (; at != end && *at >= '0' && *at <= '9' && digits < kMostCountDigits; ++at, ++digits) {
-        count = count * 10 + std::uint32_t(*at - '0');
-    }
-    if (digits == 0 || count == 0 || count > kLargestRawProfile || at == end || *at++ != '\n') {
-        return false;
-    }
+    while (at != end && *at >= '0' && *at <= '9' && digits < kMostCountDigits) ++at, ++digits;
+    if (digits == 0 || at == end || *at++ != '\n') return false;
     bytes->clear();
-    bytes->reserve(count);
     int high = -1;
     for (; at != end; ++at) {
         if (IsWhitespace(*at)) continue;
         const int nibble = HexValue(*at);
-        if (nibble < 0 || bytes->size() == count) return false;  // odd characters, or too many
+        if (nibble < 0 || bytes->size() == kLargestRawProfile) return false;
         if (high < 0) {
             high = nibble;
         } else {
@@ -151,7 +147,7 @@ bool DecodeRawProfileText(const unsigned char* text, std::size_t size,
             high = -1;
         }
     }
-    return high < 0 && bytes->size() == count;
+    return high < 0 && !bytes->empty();
 }
 
 bool ReadPngGps(const ByteView& file, GpsMetadata* position) {

@@ -17,6 +17,8 @@ bool ReadPngGps(const ByteView& file, GpsMetadata* position);
 bool ReadWebpGps(const ByteView& file, GpsMetadata* position);
 bool ReadHeifGps(const ByteView& file, GpsMetadata* position);
 bool ReadCr3Gps(const ByteView& file, GpsMetadata* position);
+bool ReadGifGps(const ByteView& file, GpsMetadata* position);
+bool ReadBpgGps(const ByteView& file, GpsMetadata* position);
 
 // The TIFF structure of an Exif block, with or without the "Exif\0\0"
 // header that an APP1 segment puts before it.
@@ -26,8 +28,8 @@ bool ReadExifBlockGps(const ByteView& block, GpsMetadata* position);
 inline constexpr int kMostRawProfiles = 16;
 
 // The bytes of a raw profile's text in ImageMagick's form: a newline, the
-// profile's name, its byte count, then hex digits and whitespace; false
-// for anything else, or digits that give another count.
+// profile's name, its byte count (a hint only), then hex digits and
+// whitespace; false for anything else, half a byte, or more than 2 MiB.
 bool DecodeRawProfileText(const unsigned char* text, std::size_t size,
                           std::vector<unsigned char>* bytes);
 

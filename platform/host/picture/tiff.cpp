@@ -17,8 +17,18 @@ constexpr std::uint32_t kMostCoordinateParts = 16;
 // A reference is one letter and its NUL; room for writers that pad it.
 constexpr std::uint32_t kMostReferenceBytes = 64;
 constexpr std::uint32_t kEntrySize = 12;
+// Pages of a TIFF (and a JPEG's Exif: IFD0 and the thumbnail's IFD1) that
+// are searched for a GPS pointer; a scanner's multi-page TIFF has dozens.
+constexpr int kMostPages = 256;
+// Sub-directories a page names (SubIFDs): a raw's full-size and reduced
+// images.
+constexpr std::uint32_t kMostSubDirectories = 16;
 
 constexpr std::uint16_t kGpsPointerTag = 0x8825;
+constexpr std::uint16_t kExifPointerTag = 0x8769;
+constexpr std::uint16_t kInteropPointerTag = 0xA005;
+constexpr std::uint16_t kMakerNoteTag = 0x927C;
+constexpr std::uint16_t kSubDirectoriesTag = 0x014A;
 constexpr std::uint16_t kLatitudeReferenceTag = 1;
 constexpr std::uint16_t kLatitudeTag = 2;
 constexpr std::uint16_t kLongitudeReferenceTag = 3;
@@ -26,6 +36,7 @@ constexpr std::uint16_t kLongitudeTag = 4;
 
 constexpr std::uint16_t kAsciiType = 2;
 constexpr std::uint16_t kLongType = 4;
+constexpr std::uint16_t kUndefinedType = 7;
 constexpr std::uint16_t kRationalType = 5;
 constexpr std::uint16_t kSignedRationalType = 10;
 constexpr std::uint16_t kIfdType = 13;
@@ -104,9 +115,11 @@ public:
         return true;
     }
 
-    // The text up to its first NUL.
+    // The text up to its first NUL: ASCII, or UNDEFINED bytes that some
+    // writers give a reference ("S\0").
     bool ReadText(const Entry& entry, std::string* text) const {
-        if (entry.type != kAsciiType || entry.count > kMostReferenceBytes) return false;
+        if (entry.type != kAsciiType && entry.type != kUndefinedType) return false;
+        if (entry.count > kMostReferenceBytes) return false;
         char bytes[kMostReferenceBytes];
         if (!bytes_.Copy(entry.valueOffset, entry.count, reinterpret_cast<unsigned char*>(bytes))) {
             return false;
@@ -115,12 +128,52 @@ public:
         return true;
     }
 
-    // The offset a directory pointer holds.
-    bool ReadPointer(const Entry& entry, std::uint32_t* offset) const {
-        if ((entry.type != kLongType && entry.type != kIfdType) || entry.count != 1) return false;
+    // The offset the pointer at `index` of a directory pointer entry holds.
+    bool ReadPointer(const Entry& entry, std::uint32_t* offset, std::uint32_t index = 0) const {
+        if ((entry.type != kLongType && entry.type != kIfdType) || index >= entry.count) {
+            return false;
+        }
         bool ok = true;
-        *offset = Field(entry.valueOffset, 4, &ok);
+        *offset = Field(entry.valueOffset + 4 * std::uint64_t(index), 4, &ok);
         return ok;
+    }
+
+    // The offset of the directory after the one at `directory`; 0 for none.
+    std::uint32_t NextDirectory(const Directory& directory) const {
+        bool ok = true;
+        const std::uint32_t next =
+            Field(directory.entriesOffset + directory.entryCount * kEntrySize, 4, &ok);
+        return ok ? next : 0;
+    }
+
+    // The tag of the entry at `index`, with the entry (its type 0 where it
+    // cannot be read).
+    std::uint16_t EntryAt(const Directory& directory, std::uint32_t index, Entry* entry) const {
+        const std::uint64_t at = directory.entriesOffset + std::uint64_t(index) * kEntrySize;
+        bool ok = true;
+        const auto tag = static_cast<std::uint16_t>(Field(at, 2, &ok));
+        if (!ok || !ReadEntry(at, entry)) *entry = Entry();
+        return ok ? tag : 0;
+    }
+
+    // The index of the first entry with `tag`; the entry count for none.
+    std::uint32_t IndexOf(const Directory& directory, std::uint16_t tag) const {
+        for (std::uint32_t i = 0; i < directory.entryCount; ++i) {
+            bool ok = true;
+            if (Field(directory.entriesOffset + std::uint64_t(i) * kEntrySize, 2, &ok) == tag &&
+                ok) {
+                return i;
+            }
+        }
+        return directory.entryCount;
+    }
+
+    // Where the value of the entry with `tag` lies, if it has exactly one.
+    bool FindValue(const Directory& directory, std::uint16_t tag, std::uint32_t* offset) const {
+        Entry entry;
+        if (FindEntry(directory, tag, &entry) != Lookup::kFound) return false;
+        *offset = static_cast<std::uint32_t>(entry.valueOffset);
+        return true;
     }
 
 private:
@@ -164,6 +217,47 @@ bool ReadCoordinate(const Tiff& tiff, const Directory& gps, std::uint16_t valueT
     return true;
 }
 
+// Names the directories that the entries [from, to) of a page point at:
+// its Exif directory, that one's Interop directory and MakerNote, its
+// sub-directories.
+void NameSubDirectories(const Tiff& tiff, const Directory& page, std::uint32_t from,
+                        std::uint32_t to, std::vector<std::uint32_t>* named) {
+    for (std::uint32_t i = from; i < to && i < page.entryCount; ++i) {
+        Entry entry;
+        std::uint32_t offset = 0;
+        Directory exif;
+        const std::uint16_t tag = tiff.EntryAt(page, i, &entry);
+        if (tag == kExifPointerTag && tiff.ReadPointer(entry, &offset)) {
+            named->push_back(offset);
+            if (!tiff.ReadDirectory(offset, &exif)) continue;
+            if (tiff.FindEntry(exif, kInteropPointerTag, &entry) == Lookup::kFound &&
+                tiff.ReadPointer(entry, &offset)) {
+                named->push_back(offset);
+            }
+            if (tiff.FindValue(exif, kMakerNoteTag, &offset)) named->push_back(offset);
+        } else if (tag == kSubDirectoriesTag) {
+            for (std::uint32_t sub = 0; sub < std::min(entry.count, kMostSubDirectories); ++sub) {
+                if (tiff.ReadPointer(entry, &offset, sub)) named->push_back(offset);
+            }
+        }
+    }
+}
+
+// The chain of pages from the first directory, each read once.
+void ReadPages(const Tiff& tiff, std::uint32_t first, std::vector<Directory>* pages,
+               std::vector<std::uint32_t>* named) {
+    for (std::uint32_t offset = first; offset != 0 && pages->size() < kMostPages;) {
+        Directory page;
+        if (std::find(named->begin(), named->end(), offset) != named->end() ||
+            !tiff.ReadDirectory(offset, &page)) {
+            return;  // a loop, or a broken link: the pages before it stand
+        }
+        named->push_back(offset);
+        pages->push_back(page);
+        offset = tiff.NextDirectory(page);
+    }
+}
+
 }  // namespace
 
 bool ReadTiffHeader(const ByteView& tiff, TiffHeader* header) {
@@ -204,14 +298,29 @@ bool ReadTiffGpsPosition(const ByteView& bytes, GpsMetadata* position) {
     TiffHeader header;
     if (!ReadTiffHeader(bytes, &header)) return false;
     const Tiff tiff(bytes, header.endian);
-    Directory first;
-    Entry pointer;
-    std::uint32_t gps = 0;
-    // A pointer back to the first directory is a loop, not a GPS directory.
-    return tiff.ReadDirectory(header.firstDirectory, &first) &&
-           tiff.FindEntry(first, kGpsPointerTag, &pointer) == Lookup::kFound &&
-           tiff.ReadPointer(pointer, &gps) && gps != header.firstDirectory &&
-           ReadGpsDirectory(bytes, header.endian, gps, position);
+    std::vector<Directory> pages;
+    std::vector<std::uint32_t> named;
+    ReadPages(tiff, header.firstDirectory, &pages, &named);
+    // IFD0's GPS pointer first, then later pages'. A pointer that names a
+    // directory read before it as something else (a page, the Exif or
+    // Interop directory, a MakerNote, a sub-directory that an entry before
+    // it names) is ignored, as the standard readers ignore it: its entries
+    // are not GPS tags.
+    for (const Directory& page : pages) {
+        Entry pointer;
+        std::uint32_t gps = 0;
+        const std::uint32_t at = tiff.IndexOf(page, kGpsPointerTag);
+        NameSubDirectories(tiff, page, 0, at, &named);
+        if (at < page.entryCount &&
+            tiff.FindEntry(page, kGpsPointerTag, &pointer) == Lookup::kFound &&
+            tiff.ReadPointer(pointer, &gps) &&
+            std::find(named.begin(), named.end(), gps) == named.end() &&
+            ReadGpsDirectory(bytes, header.endian, gps, position)) {
+            return true;
+        }
+        NameSubDirectories(tiff, page, at, page.entryCount, &named);
+    }
+    return false;
 }
 
 }  // namespace host

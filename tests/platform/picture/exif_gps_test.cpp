@@ -307,7 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ifd0.next = 1;
                     return MakeTiff({ifd0, Ifd0({GpsPointer(2)}), GpsDirectory()});
                 },
-                false, false},
+                true, false},
         Picture{"gps_in_ifd0_and_ifd1",
                 [] {
                     Directory ifd0 = Ifd0();
@@ -382,13 +382,13 @@ INSTANTIATE_TEST_SUITE_P(
                 [] {
                     return Jpeg({ExifSegment(MakeTiff({Ifd0({})})), ExifSegment(GpsTiff())});
                 },
-                false, false},
+                true, false},
         Picture{"broken_first_exif_app1",
                 [] {
                     return Jpeg(
                         {ExifSegment(Bytes{'X', 'X', 0, 42, 0, 0, 0, 8}), ExifSegment(GpsTiff())});
                 },
-                false, false},
+                true, false},
         Picture{"exif_app1_too_short",
                 [] {
                     return Jpeg({Segment(0xE1, Bytes{'E', 'x', 'i', 'f'}), ExifSegment(GpsTiff())});

@@ -164,16 +164,14 @@ INSTANTIATE_TEST_SUITE_P(
                         return Png({RawProfileChunk(TextChunk::kText,
                                                     WithStatedCount(tiff, tiff.size() + 1))});
                     },
-                    false,
-                    {}},
+                    true, kTokyo},
         PictureCase{"CountSmallerThanHex",
                     [] {
                         const Bytes tiff = GpsTiff(kTokyo);
                         return Png({RawProfileChunk(TextChunk::kText,
                                                     WithStatedCount(tiff, tiff.size() - 1))});
                     },
-                    false,
-                    {}},
+                    true, kTokyo},
         PictureCase{"CompressedTextBomb",
                     [] { return Png({RawProfileChunk(TextChunk::kCompressedText, Bomb())}); },
                     false,
@@ -296,13 +294,138 @@ INSTANTIATE_TEST_SUITE_P(
                     HexCase{"\nexif\n3\n0a\nff\n10", true, {0x0a, 0xff, 0x10}},
                     HexCase{"exif\n 2\r\n0aff", false, {}},  // CR before the count's newline
                     HexCase{"\nexif\n       3\n0aff1\n", false, {}},  // half a byte
-                    HexCase{"\nexif\n       3\n0aff10ff\n", false, {}},
+                    HexCase{"\nexif\n       3\n0aff10ff\n", true, {0x0a, 0xff, 0x10, 0xff}},
                     HexCase{"\nexif\n       3\n0a:f10\n", false, {}},
                     HexCase{"\nexif\n       0\n\n", false, {}},
                     HexCase{"\nexif\n      -3\n0aff10\n", false, {}},
                     HexCase{"\nexif\n999999999\n00\n", false, {}},
-                    HexCase{"\nexif\n 2097153\n00\n", false, {}},  // over 2 MiB stated
+                    HexCase{"\nexif\n 2097153\n00\n", true, {0}},  // a count is a hint
                     HexCase{"\n\n       3\n0aff10\n", false, {}},
                     HexCase{"\nexif       3\n0aff10\n", false, {}}));
+
+// ---- What the standard readers find -------------------------------------
+
+struct Answer {
+    const char* name;
+    std::function<Bytes()> make;
+    std::vector<double> latitude, longitude;  // none: no position
+    const char* references;                   // latitude's and longitude's
+};
+
+std::ostream& operator<<(std::ostream& out, const Answer& answer) { return out << answer.name; }
+
+class StandardAnswersTest : public testing::TestWithParam<Answer> {};
+
+TEST_P(StandardAnswersTest, GiveThePositionAStandardReaderFinds) {
+    host::GpsMetadata metadata;
+    const HRESULT status = read_picture::ReadLikePhotomap(GetParam().make(), &metadata);
+    const bool found = SUCCEEDED(status) && metadata.latitude.present && metadata.longitude.present;
+    ASSERT_EQ(found, !GetParam().latitude.empty());
+    if (!found) return;
+    EXPECT_EQ(metadata.latitude.parts, GetParam().latitude);
+    EXPECT_EQ(metadata.longitude.parts, GetParam().longitude);
+    EXPECT_EQ(metadata.latitude.reference + metadata.longitude.reference, GetParam().references);
+}
+
+const std::vector<double> kTokyoLatitude = Parts(kTokyo.latitude);
+const std::vector<double> kTokyoLongitude = Parts(kTokyo.longitude);
+
+// The Tokyo TIFF with fields in IFD0 before its GPS pointer to directory 1
+// (as tags are sorted), and the directories `after` the GPS directory.
+Bytes TokyoTiffWith(std::vector<Field> before, std::vector<Directory> after = {}) {
+    before.push_back(GpsPointer(1));
+    std::vector<Directory> directories = {Ifd0(std::move(before)), GpsDirectory(kTokyo)};
+    for (Directory& directory : after) directories.push_back(std::move(directory));
+    return MakeTiff(directories);
+}
+
+// Two Exif items that both describe the primary image; `brokenFirst` puts
+// the one whose TIFF header offset runs past its end first.
+Bytes HeifWithTwoPrimaryExifItems(bool brokenFirst) {
+    Bytes good = ExifItem(GpsTiff(kTokyo)), broken = ExifItem(GpsTiff(kSydney)), payload;
+    Put(broken, 0, 0xFFFF, 4, true);
+    const Bytes& first = brokenFirst ? broken : good;
+    const Bytes& second = brokenFirst ? good : broken;
+    Append(payload, first);
+    Append(payload, second);
+    return Heif(
+        [&](std::uint64_t start) {
+            Bytes pitm, references = Cdsc(7, 1);
+            Append(pitm, 1, 2);
+            Append(references, Cdsc(8, 1));
+            Bytes children = FullBox("pitm", 0, pitm);
+            Append(children, Iinf({Infe(1, "hvc1"), Infe(7, "Exif"), Infe(8, "Exif")}));
+            Append(children, FullBox("iref", 0, references));
+            Append(children, Iloc({{7, 0, first.size()}, {8, first.size(), second.size()}}, start));
+            return children;
+        },
+        payload);
+}
+
+constexpr std::uint16_t kUndefined = 7;
+const Field kExifPointerToGps = {0x8769, kLong, 1, {}, 1};
+// A MakerNote whose value starts where the GPS directory starts.
+const Directory kExifWithMakerNoteOnGps = {{{0x927C, kUndefined, 54, {}, 1}}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StandardAnswersTest,
+    testing::Values(
+        Answer{"HeifExifItemCutByTheEnd",
+               [] {
+                   Bytes tiff = GpsTiff(kTokyo);
+                   tiff.resize(tiff.size() + 64, 0);  // the item's tail, past its values
+                   return MakeMultiImageHeif(1, {{1, 7, tiff}}, 16, 16);
+               },
+               kTokyoLatitude, kTokyoLongitude, "NE"},
+        Answer{"PngExifChunkWithExifHeader",
+               [] { return Png({PngChunk("eXIf", ExifPrefixed(GpsTiff(kTokyo)))}); },
+               kTokyoLatitude, kTokyoLongitude, "NE"},
+        Answer{"ReferencesTypedUndefined",
+               [] {
+                   Directory gps = GpsDirectory(kTokyo);
+                   gps.fields[0] = Text(1, std::string("S\0", 2), kUndefined);
+                   gps.fields[2] = Text(3, std::string("W\0", 2), kUndefined);
+                   return Jpeg({ExifSegment(GpsTiff(gps))});
+               },
+               kTokyoLatitude, kTokyoLongitude, "SW"},
+        Answer{"GifXmp",
+               [] { return Gif(XmpPacket("35,39.5N", "139,44.75E")); },
+               {35, 39.5},
+               {139, 44.75},
+               "NE"},
+        Answer{"BpgExif",
+               [] {
+                   return Bpg({{1, GpsTiff(kTokyo)}});
+               },
+               kTokyoLatitude, kTokyoLongitude, "NE"},
+        Answer{"BpgXmpAfterAnExifWithoutGps",
+               [] {
+                   const std::string xmp = XmpPacket("35,39,31N", "139,44,43E", true);
+                   return Bpg({{1, kTiffWithoutGps}, {3, Bytes(xmp.begin(), xmp.end())}});
+               },
+               kTokyoLatitude, kTokyoLongitude, "NE"},
+        Answer{"HeifPrimaryExifItemsBrokenFirst", [] { return HeifWithTwoPrimaryExifItems(true); },
+               kTokyoLatitude, kTokyoLongitude, "NE"},
+        Answer{"HeifPrimaryExifItemsBrokenSecond",
+               [] { return HeifWithTwoPrimaryExifItems(false); }, kTokyoLatitude, kTokyoLongitude,
+               "NE"},
+        Answer{"GpsPointerOnTheExifDirectory",
+               [] { return Jpeg({ExifSegment(TokyoTiffWith({kExifPointerToGps}))}); },
+               {},
+               {},
+               ""},
+        Answer{
+            "GpsPointerOnTheMakerNote",
+            [] {
+                Field exif = kExifPointerToGps;
+                exif.pointsTo = 2;
+                // Canon's: the standard readers read its MakerNote as a directory.
+                const Field make = Text(0x10F, std::string("Canon\0", 6));
+                return Jpeg({ExifSegment(TokyoTiffWith({make, exif}, {kExifWithMakerNoteOnGps}))});
+            },
+            {},
+            {},
+            ""}),
+    [](const testing::TestParamInfo<Answer>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "platform/host/picture/xmp_coordinate.h"
+#include "platform/host/picture/xmp.h"
 
 #include <gtest/gtest.h>
 

@@ -14,9 +14,10 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 "support"))
-from picture_bytes import (ASCII, GPS_POINTER, LONG, SHORT, Tiff, box, cdsc,  # noqa: E402
-                           exif_item, full_box, gps_directory, gps_tiff, heif, iinf, iloc,
-                           infe, png, raw_profile_chunk, raw_profile_text, write)
+from picture_bytes import (ASCII, GPS_POINTER, LONG, SHORT, Tiff, box, bpg,  # noqa: E402
+                           cdsc, exif_item, full_box, gif, gps_directory, gps_tiff, heif, iinf,
+                           iloc, infe, png, raw_profile_chunk, raw_profile_text, write,
+                           xmp_packet)
 
 TOKYO = ((35, 39, 31.0, "N"), (139, 44, 43.0, "E"))
 SYDNEY = ((33, 51, 24.42, "S"), (151, 12, 47.19, "E"))
@@ -112,6 +113,8 @@ def good_pictures():
         "stereo.heic": (heif_images(2, [(1, 7, gps_tiff(REYKJAVIK)), (2, 8, no_gps_tiff())]),
                         REYKJAVIK),
         "stereo-primary-first.heic": (heif_images(2, [(1, 7, sydney), (2, 8, tokyo)]), TOKYO),
+        "xmp.gif": (gif(xmp_packet("64,8.25N", "21,56.1W")), REYKJAVIK),
+        "exif.bpg": (bpg((1, sydney)), SYDNEY),
         # A stated byte count is a hint: the hex digits hold the whole TIFF.
         "count-below-digits.png": (png(raw_profile_chunk(b"tEXt", raw_profile_text(tokyo).replace(
             f"{len(tokyo):8d}", f"{len(tokyo) - 7:8d}", 1))), TOKYO),

@@ -223,6 +223,43 @@ def heif(children, payload, mdat_past_end=0, cut=0):
     return HEIF_BRAND + meta(start) + mdat + payload[:len(payload) - cut]
 
 
+# ---- XMP, GIF, BPG -------------------------------------------------------------
+
+def xmp_packet(latitude, longitude):
+    """An XMP packet with exif:GPSLatitude and exif:GPSLongitude as attributes."""
+    return ("<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>"
+            "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+            "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+            "rdf:about='' xmlns:exif='http://ns.adobe.com/exif/1.0/' "
+            f"exif:GPSLatitude='{latitude}' exif:GPSLongitude='{longitude}'/>"
+            "</rdf:RDF></x:xmpmeta><?xpacket end='w'?>").encode()
+
+
+def gif(xmp):
+    """A 1x1 GIF89a with `xmp` in its XMP application extension, stored raw
+    with the 258-byte trailer that leads a walk over sub-blocks past it."""
+    trailer = bytes([1] + list(range(255, 0, -1)) + [0, 0])
+    return (b"GIF89a" + bytes([1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255])
+            + b"\x21\xff\x0bXMP DataXMP" + xmp + trailer
+            + bytes([0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x4C, 0x01, 0, 0x3B]))
+
+
+def ue7(value):
+    """BPG's ue7(32): 7 bits a byte, most significant first."""
+    out = [value & 0x7F]
+    value >>= 7
+    while value:
+        out.insert(0, 0x80 | (value & 0x7F))
+        value >>= 7
+    return bytes(out)
+
+
+def bpg(*extensions):
+    """A BPG header with extensions (tag, data): 1 EXIF, 3 XMP."""
+    data = b"".join(ue7(tag) + ue7(len(payload)) + payload for tag, payload in extensions)
+    return b"BPG\xfb\x00\x08" + ue7(1) + ue7(1) + ue7(0) + ue7(len(data)) + data
+
+
 # ---- Files -----------------------------------------------------------------
 
 def write(path, *parts, block=4096):

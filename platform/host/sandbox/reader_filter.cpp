@@ -55,9 +55,15 @@ private:
 };
 
 // A comparison of the call's first argument, with every field given
-// (libseccomp's SCMP_A0 leaves the second datum out).
+// (libseccomp's SCMP_A0 to SCMP_A5 leave the second datum out).
 scmp_arg_cmp FirstArgument(scmp_compare comparison, scmp_datum_t value) {
     return {0, comparison, value, 0};
+}
+
+// The same of the third argument; for SCMP_CMP_MASKED_EQ, `value` is the
+// mask and `masked` what the masked argument must be.
+scmp_arg_cmp ThirdArgument(scmp_compare comparison, scmp_datum_t value, scmp_datum_t masked = 0) {
+    return {2, comparison, value, masked};
 }
 
 // Advice that bears on the reader's own pages alone: glibc's malloc gives
@@ -82,19 +88,19 @@ void AllowOwnPagesAdvice(Filter& filter) {
     for (int advice = 0; advice <= kHighestAllowed; ++advice) {
         const std::uint32_t action = allowed[advice] ? SCMP_ACT_ALLOW : SCMP_ACT_ERRNO(EPERM);
         filter.Add(action, SCMP_SYS(madvise),
-                   SCMP_A2(SCMP_CMP_EQ, static_cast<scmp_datum_t>(advice)));
+                   ThirdArgument(SCMP_CMP_EQ, static_cast<scmp_datum_t>(advice)));
     }
     // Above, and negative values, which the comparison sees as very large.
     filter.Add(SCMP_ACT_ERRNO(EPERM), SCMP_SYS(madvise),
-               SCMP_A2(SCMP_CMP_GT, static_cast<scmp_datum_t>(kHighestAllowed)));
+               ThirdArgument(SCMP_CMP_GT, static_cast<scmp_datum_t>(kHighestAllowed)));
 }
 
 void AllowMemory(Filter& filter) {
     filter.Allow({SCMP_SYS(brk), SCMP_SYS(munmap), SCMP_SYS(mremap)});
     AllowOwnPagesAdvice(filter);
     // No page of the reader's ever becomes executable.
-    filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(mmap), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
-    filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(mprotect), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
+    filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(mmap), ThirdArgument(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
+    filter.Add(SCMP_ACT_ALLOW, SCMP_SYS(mprotect), ThirdArgument(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
 }
 
 void AllowResult(Filter& filter, int resultDescriptor) {

@@ -165,7 +165,7 @@ bool ReadPngGps(const ByteView& file, GpsMetadata* position) {
             return true;
         }
         if (IsTextChunk(static_cast<std::uint32_t>(type)) && profiles < kMostRawProfiles &&
-            file.Matches(data, "Raw profile type ")) {
+            file.Part(data, size).Matches(0, "Raw profile type ")) {
             ++profiles;
             if (ReadRawProfileGps(file, data, static_cast<std::uint32_t>(type),
                                   static_cast<std::uint32_t>(size), position)) {

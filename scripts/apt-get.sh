@@ -38,7 +38,8 @@ holders() {
     pids=$(awk -v key="$key" '$2 != "->" && $6 == key { print $5 }' /proc/locks | sort -un)
     [ -n "$pids" ] || pids=$(find /proc/[0-9]*/fd -lname "$1" 2>/dev/null | cut -d/ -f3 | sort -un)
     for pid in $pids; do
-        printf 'process %s (%s)\n' "$pid" "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | sed 's/ $//')"
+        printf 'process %s (%s)\n' "$pid" \
+            "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | sed 's/ $//')"
     done
 }
 
@@ -47,7 +48,11 @@ waited=0
 while :; do
     left=$((deadline - SECONDS))
     [ "$left" -gt 0 ] || left=0
-    if apt-get -o DPkg::Lock::Timeout="$left" "$@" 2>&1 | tee "$output"; then exit 0; else status=$?; fi
+    if apt-get -o DPkg::Lock::Timeout="$left" "$@" 2>&1 | tee "$output"; then
+        exit 0
+    else
+        status=$?
+    fi
     lock=$(missed_lock)
     [ -n "$lock" ] || exit "$status"
     # The pauses count as well as the clock, for a sleep that returns early.
@@ -59,7 +64,8 @@ done
 
 held_by=$(holders "$lock" | paste -sd, - | sed 's/,/, /g')
 [ -n "$held_by" ] ||
-    held_by="no process now (apt-get said: $(grep -m1 -o 'held by process .*' "$output" || echo nothing))"
+    held_by="no process now (apt-get said: $(grep -m1 -o 'held by process .*' "$output" ||
+        echo nothing))"
 printf '%s: error: gave up after %s s waiting for the lock %s (apt-get %s), held by %s\n' \
     "$name" "$wait" "$lock" "$*" "$held_by" >&2
 exit 75

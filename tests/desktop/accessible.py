@@ -78,6 +78,10 @@ class Desktop:
             for node in self.atspi.Registry.getDesktop(0):
                 if node is None or node.name != application:
                     continue
+                # Asked afresh every time: what AT-SPI keeps of an object (its
+                # name, its children) is renewed only by events that nobody
+                # listens to here.
+                node.clear_cache()
                 for role, name in path:
                     node = step(node, role, name)
                     if node is None:

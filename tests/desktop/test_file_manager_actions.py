@@ -277,6 +277,14 @@ class ThunarWindow(Installed):
             HOME=self.home, LANG="C.UTF-8", XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
             XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
             XDG_DATA_DIRS=self.share + ":/usr/share")
+        # The picture's name as the others', but in UTF-8: Thunar 4.20 hands a
+        # name that is not to its widgets as it is, and dies of it once an
+        # accessibility client asks for their text. The other cases start
+        # photomap on the name as it is, through GLib as Thunar does.
+        self.picture = os.path.join(os.path.dirname(self.picture),
+                                    'Tour "Eiffel" café $HOME `x`.jpg'.encode())
+        shutil.copyfile(SAMPLE, self.picture)
+        self.addCleanup(os.remove, self.picture)
         # Thunar opens the picture's folder with the picture selected.
         self.thunar = subprocess.Popen(["thunar", self.picture], env=self.environment,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -291,7 +299,7 @@ class ThunarWindow(Installed):
     def test_send_to_offers_and_starts_show_on_map(self):
         atspi = self.desktop.atspi
         # The status bar names the selection once the folder is loaded.
-        name = GLib.filename_display_basename(self.picture)  # as Thunar shows it
+        name = os.path.basename(self.picture).decode()
         self.desktop.wait_for_object("thunar", (atspi.ROLE_STATUS_BAR, lambda text: name in text))
         window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--class",
                                  "Thunar"], env=self.environment, capture_output=True,

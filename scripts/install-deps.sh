@@ -14,7 +14,7 @@ test_packages=(googletest exiv2 imagemagick python3 python3-pefile util-linux
     python3-pyatspi libheif-examples strace valgrind chromium clang libclang-rt-dev
     libgtest-dev libjxr-tools debootstrap
     python3-nautilus gir1.2-caja-2.0 python3-caja thunar devscripts
-    python3-fusepy fuse3)
+    python3-fusepy fuse3 ccache)
 
 packages=("${host_packages[@]}")
 [ "$want" = test ] && packages+=("${test_packages[@]}")

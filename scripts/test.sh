@@ -22,7 +22,11 @@
 #   FUZZ_SECONDS              seconds of search per fuzz target
 # Builds compile through ccache when it is installed, with the cache outside
 # the clone (/var/cache/photomap/ccache as root, else ccache's own default),
-# so that a new clone compiles little on a machine that has built before.
+# so that a new clone compiles little on a machine that has built before:
+# the builds that only test, from any folder (CCACHE_BASEDIR, which makes the
+# paths in what they compile relative), the others from the same folder as
+# before (their paths, which the packages hold, stay as a build without
+# ccache has them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -71,7 +75,11 @@ report() {
 build_and_test() {
     local preset=$1 labels=$2
     cmake --preset "$preset" -DPHOTOMAP_BUILD_TESTS=ON >/dev/null
-    cmake --build --preset "$preset"
+    if [ "$preset" = windows-x86 ]; then  # the packages' build
+        cmake --build --preset "$preset"
+    else
+        CCACHE_BASEDIR=$source_dir cmake --build --preset "$preset"
+    fi
     ctest --preset "$preset" -N -LE '^(unit|e2e|desktop|browser|package|windows)$' |
         grep -q '^Total Tests: 0$' || { echo "a test of $preset has no label" >&2; return 1; }
     ctest --preset "$preset" -L "^($labels)\$" -j "$jobs"
@@ -87,7 +95,7 @@ stage_debian13() { $as_root env PHOTOMAP_TEST_JOBS="$jobs" scripts/test-debian13
 stage_asan() { build_and_test host-asan 'unit|e2e'; }
 stage_desktop() { build_and_test host 'desktop|browser'; }
 stage_windows() { build_and_test windows-x86 windows; }
-stage_fuzz() { scripts/test-fuzz.sh; }
+stage_fuzz() { CCACHE_BASEDIR=$source_dir scripts/test-fuzz.sh; }
 stage_packages() {
     # With umask 022, as tests/package/test_reproducible.py's second build
     # (the .deb's ar members take their modes from it).

@@ -48,14 +48,20 @@ declare -A stage_pid stage_start
 start_stage() {
     echo "test.sh: $1 started (build/logs/$1.log)"
     stage_start[$1]=$SECONDS
-    "stage_$1" >"$logs/$1.log" 2>&1 &
+    rm -f "$logs/$1.end"
+    # The end is noted as it comes: a stage beside the others is waited for later.
+    (
+        stage=$1
+        trap 'echo $SECONDS >"$logs/$stage.end"' EXIT
+        "stage_$stage"
+    ) >"$logs/$1.log" 2>&1 &
     stage_pid[$1]=$!
 }
 finish_stage() {
-    local name=$1 result=passed
+    local name=$1 result=passed line end
     wait "${stage_pid[$name]}" || result="FAILED (status $?)"
-    local line
-    line=$(printf '%-9s %5d s  %s' "$name" $((SECONDS - ${stage_start[$name]})) "$result")
+    end=$(cat "$logs/$name.end" 2>/dev/null || echo $SECONDS)
+    line=$(printf '%-9s %5d s  %s' "$name" $((end - ${stage_start[$name]})) "$result")
     echo "test.sh: $line"
     if [ "$result" = passed ]; then
         summary+=("$line")
@@ -64,7 +70,12 @@ finish_stage() {
         failed+=("$line")
     fi
 }
-run_stage() { start_stage "$1" && finish_stage "$1"; }
+# Never in a condition or after && or ||: bash would run the stage, in its
+# subshell too, without stopping at a failing command.
+run_stage() {
+    start_stage "$1"
+    finish_stage "$1"
+}
 report() {
     echo
     printf '%s\n' "${summary[@]}" "${failed[@]}"
@@ -118,11 +129,18 @@ stage_packages() {
 }
 
 run_stage setup
-[ ${#failed[@]} -eq 0 ] || { report; exit 1; }
-[ "${PHOTOMAP_DEBIAN13:-1}" = 0 ] || start_stage debian13
+if [ ${#failed[@]} -ne 0 ]; then
+    report
+    exit 1
+fi
+if [ "${PHOTOMAP_DEBIAN13:-1}" != 0 ]; then
+    start_stage debian13
+fi
 for stage in asan desktop windows fuzz packages; do
     run_stage "$stage"
     [ ${#failed[@]} -eq 0 ] || break
 done
-[ -z "${stage_pid[debian13]:-}" ] || finish_stage debian13
+if [ -n "${stage_pid[debian13]:-}" ]; then
+    finish_stage debian13
+fi
 report

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs apt-get update for the set-up scripts, and again after a pause when it
 # fails: an archive mirror in the middle of a sync serves index files of the
-# wrong size for a while, and a lock held by another apt is let go.
+# wrong size for a while. A lock that another apt holds is apt-get.sh's to
+# wait for: when it gives up, so does this, with its line last.
 #   apt-update.sh NAME [apt-get option...]
 # NAME is the calling script's, for its messages. If an index stays
 # unavailable, the last line names its suite and architecture. Environment:
@@ -38,7 +39,13 @@ failed_indexes() {
 }
 
 for ((try = 1; ; try++)); do
-    if apt-get update "$@" 2>&1 | tee "$output"; then status=0; else status=$?; fi
+    # apt-get.sh writes apt-get's own messages, errors too, on its stdout.
+    if "$(dirname "$0")/apt-get.sh" "$name" update "$@" | tee "$output"; then
+        status=0
+    else
+        status=$?
+    fi
+    [ "$status" -ne 75 ] || exit 75
     indexes="$(failed_indexes)"
     [ "$status" -eq 0 ] && [ -z "$indexes" ] && exit 0
     [ "$try" -lt "$tries" ] || break

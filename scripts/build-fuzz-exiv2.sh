@@ -17,7 +17,7 @@ prefix="${1:-$root/prefix}"
 version="$(dpkg-query -W -f='${Version}' libexiv2-dev)"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-apt=(apt-get -o DPkg::Lock::Timeout=900)
+apt=("$PWD/scripts/apt-get.sh" build-fuzz-exiv2)
 
 # A deb-src entry for every Debian deb entry of the machine's deb822 lists.
 add_source_entries() {

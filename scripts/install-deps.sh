@@ -9,12 +9,12 @@ set -euo pipefail
 want="${1:-host}"
 host_packages=(cmake g++ make pkg-config libexiv2-dev libseccomp-dev zlib1g-dev xdg-utils
     dpkg-dev)
-test_packages=(googletest exiv2 imagemagick python3 python3-pefile util-linux
-    file lintian desktop-file-utils libglib2.0-bin zenity xvfb xdotool tesseract-ocr
-    tesseract-ocr-eng libheif-examples strace valgrind chromium clang libclang-rt-dev
+test_packages=(googletest exiv2 libimage-exiftool-perl imagemagick python3 python3-pefile util-linux
+    file lintian desktop-file-utils libglib2.0-bin zenity xvfb xdotool at-spi2-core
+    python3-pyatspi libheif-examples strace valgrind chromium clang libclang-rt-dev
     libgtest-dev libjxr-tools debootstrap
     python3-nautilus gir1.2-caja-2.0 python3-caja thunar devscripts
-    python3-fusepy fuse3)
+    python3-fusepy fuse3 ccache)
 
 packages=("${host_packages[@]}")
 [ "$want" = test ] && packages+=("${test_packages[@]}")
@@ -63,4 +63,5 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 update_once
-DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "${missing[@]}"
+$sudo env DEBIAN_FRONTEND=noninteractive "$(dirname "$0")/apt-get.sh" install-deps \
+    install -y --no-install-recommends "${missing[@]}"

@@ -175,6 +175,13 @@ add_backports_source() {
 
 # --- packages ------------------------------------------------------------
 
+# apt-get install, waiting for the package system's locks; a lock that is
+# not let go in time ends the set-up with apt-get.sh's line about it last.
+apt_install() {
+    "$script_dir/apt-get.sh" setup-wine install -y -q --no-install-recommends "$@" ||
+        { [ $? -ne 75 ] || exit 75; return 1; }
+}
+
 install_packages() {
     local missing=() p
     dpkg --print-foreign-architectures | grep -qx i386 || missing+=(i386-arch)
@@ -198,10 +205,9 @@ install_packages() {
         qemu_target=(-t "$backports")
     fi
     "$script_dir/apt-update.sh" setup-wine -q || exit 1
-    apt-get install -y -q --no-install-recommends \
-        "${wine_packages[@]}" "${mingw_packages[@]}" "${msi_packages[@]}" \
+    apt_install "${wine_packages[@]}" "${mingw_packages[@]}" "${msi_packages[@]}" \
         || die "apt-get could not install ${wine_packages[*]} ${mingw_packages[*]} ${msi_packages[*]}: the Windows build and its tests cannot run without them"
-    apt-get install -y -q --no-install-recommends "${qemu_target[@]}" qemu-user \
+    apt_install "${qemu_target[@]}" qemu-user \
         || die "apt-get could not install qemu-user${qemu_target[*]:+ from $backports}"
     qemu_is_recent || die "qemu-user $(dpkg-query -W -f='${Version}' qemu-user) is older than $qemu_min_version"
 }

@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# Builds photomap and passes its host suite (plain and sanitizer builds) in a
-# Debian 13 system, whose exiv2 is 0.28, then builds the .deb there and
-# installs, runs and removes it. The system is made with debootstrap under
-# build/debian13 from the Debian archive this machine's apt already uses, and
-# kept for the next run. Run as root.
+# Builds photomap and passes its host suite (every label of the plain build:
+# unit, e2e, desktop, browser) in a Debian 13 system, whose exiv2 is 0.28,
+# GCC 14 and desktop newer, then builds the .deb there and installs, runs and
+# removes it. The system is made with debootstrap from the Debian archive
+# this machine's apt already uses, outside the clone, and kept for the next
+# run of any clone; so is its compiler cache. Run as root.
+#   PHOTOMAP_DEBIAN13_ROOT   where the system lives (default
+#                            /var/cache/photomap/debian13)
 #   PHOTOMAP_DEBIAN_MIRROR   the archive to use instead
-#   PHOTOMAP_DEBIAN13_ASAN=0 skips the sanitizer build
+#   PHOTOMAP_DEBIAN13_ASAN=1 adds the sanitizer build's unit and e2e tests
+#   PHOTOMAP_TEST_JOBS       tests run at once (default 2)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
-root=$source_dir/build/debian13
+root=${PHOTOMAP_DEBIAN13_ROOT:-/var/cache/photomap/debian13}
 staging=$root.partial
 started=$SECONDS
+mkdir -p "$(dirname "$root")"
+# One run at a time uses the system: two clones would copy over each other.
+exec 9>"$root.lock"
+flock -w 3600 9 || { echo "test-debian13: $root.lock stayed locked" >&2; exit 1; }
 
 # The archive that serves this machine's own release, from one-line or
 # deb822 apt sources.
@@ -104,18 +112,22 @@ make_system
 copy_checkout
 bind_into_system
 chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-    PHOTOMAP_DEBIAN13_ASAN="${PHOTOMAP_DEBIAN13_ASAN:-1}" /bin/bash -euo pipefail -c '
+    PHOTOMAP_DEBIAN13_ASAN="${PHOTOMAP_DEBIAN13_ASAN:-0}" PHOTOMAP_TEST_JOBS="${PHOTOMAP_TEST_JOBS:-2}" \
+    /bin/bash -euo pipefail -c '
     cd /src/photomap
     scripts/install-deps.sh test >/var/log/photomap-install-deps.log 2>&1 ||
         { tail -20 /var/log/photomap-install-deps.log >&2; exit 1; }
     echo "test-debian13: $(. /etc/os-release && echo "$PRETTY_NAME"), exiv2 $(pkg-config --modversion exiv2), $(g++ --version | head -1)"
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    export CCACHE_DIR=/var/cache/photomap/ccache
+    # Configures and builds PRESET with its tests, then runs those of LABELS.
     run_preset() {
         cmake --preset "$1" -DPHOTOMAP_BUILD_TESTS=ON >/dev/null
         cmake --build --preset "$1"
-        ctest --preset "$1"
+        ctest --preset "$1" -L "^($2)\$" -j "$PHOTOMAP_TEST_JOBS"
     }
-    run_preset host
-    [ "$PHOTOMAP_DEBIAN13_ASAN" = 0 ] || run_preset host-asan
+    run_preset host "unit|e2e|desktop|browser"
+    [ "$PHOTOMAP_DEBIAN13_ASAN" = 0 ] || run_preset host-asan "unit|e2e"
     cmake --preset release >/dev/null
     cmake --build --preset release
     rm -f build/packages/photomap_*.deb

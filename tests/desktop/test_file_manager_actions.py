@@ -13,8 +13,8 @@ file manager's action is then read by the component that reads it there:
   GLib's desktop-entry code, which follows the same rules as KIO's.
 Each is started on a picture whose folder and name hold spaces, quotes and a
 byte that is not UTF-8; a stand-in xdg-open first on PATH records the URL.
-Thunar itself, under Xvfb, shows the entry in its right-click menu's Send To
-and starts it (the menu read back with OCR, as the dialog test reads zenity).
+Thunar itself, under Xvfb, shows the entry in its context menu's Send To and
+starts it (the menu found and activated through the accessibility tree).
 
 PHOTOMAP_BUILD_DIR names the build to install from (CMAKE_COMMAND its cmake);
 PHOTOMAP_SCREENSHOT, when set, where to keep a picture of Thunar's menu.
@@ -32,6 +32,8 @@ import gi
 
 gi.require_version("GIRepository", "2.0")
 from gi.repository import GIRepository, Gio, GLib, GObject  # noqa: E402
+
+import accessible  # noqa: E402
 
 BUILD = os.environ.get("PHOTOMAP_BUILD_DIR", "build/host")
 CMAKE = os.environ.get("CMAKE_COMMAND", "cmake")
@@ -264,85 +266,53 @@ class ThunarSendTo(Installed):
 
 
 class ThunarWindow(Installed):
-    """Thunar under Xvfb, with the prefix's share first in XDG_DATA_DIRS."""
-
-    WAIT = 30
+    """Thunar on a desktop of the test's own, with the prefix's share first in
+    XDG_DATA_DIRS; its menus read and worked through the accessibility tree."""
 
     def setUp(self):
         super().setUp()
-        read, write = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
-            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as display_number:
-            display = ":" + display_number.readline().strip()
-        self.addCleanup(self.stop, self.xvfb)
+        self.desktop = accessible.desktop()
         self.home = tempfile.mkdtemp(dir=self.root)
-        self.environment = dict(os.environ, DISPLAY=display, HOME=self.home,
-                                XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
-                                XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
-                                XDG_DATA_DIRS=self.share + ":/usr/share")
-        # A session bus of its own, for Thunar's settings and services.
-        self.thunar = subprocess.Popen(["dbus-run-session", "--", "thunar", self.picture],
-                                       env=self.environment, stdin=subprocess.DEVNULL,
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                       start_new_session=True)
-        self.addCleanup(self.stop, self.thunar, group=True)
+        self.environment = self.desktop.environment(
+            HOME=self.home, LANG="C.UTF-8", XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
+            XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
+            XDG_DATA_DIRS=self.share + ":/usr/share")
+        # The picture's name as the others', but in UTF-8: Thunar 4.20 hands a
+        # name that is not to its widgets as it is, and dies of it once an
+        # accessibility client asks for their text. The other cases start
+        # photomap on the name as it is, through GLib as Thunar does.
+        self.picture = os.path.join(os.path.dirname(self.picture),
+                                    'Tour "Eiffel" café $HOME `x`.jpg'.encode())
+        shutil.copyfile(SAMPLE, self.picture)
+        self.addCleanup(os.remove, self.picture)
+        # Thunar opens the picture's folder with the picture selected.
+        self.thunar = subprocess.Popen(["thunar", self.picture], env=self.environment,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL, start_new_session=True)
+        self.addCleanup(self.stop)
 
-    @staticmethod
-    def stop(process, group=False):
-        if process.poll() is None:
-            if group:
-                os.killpg(process.pid, 15)
-            else:
-                process.terminate()
-        process.wait(timeout=30)
-
-    def x(self, *command):
-        return subprocess.run(list(command), env=self.environment, capture_output=True,
-                              check=True, timeout=self.WAIT).stdout.decode()
-
-    def find_word(self, word, directory, name):
-        """Where `word` is on the screen (its centre), read with OCR; None if nowhere.
-        The screen is enlarged first, for tesseract's sake."""
-        shot = os.path.join(directory, name + ".png")
-        self.x("import", "-window", "root", "-crop", "800x600+0+0", shot)
-        bigger = os.path.join(directory, name + "-bigger.png")
-        subprocess.run(["convert", shot, "-resize", "200%", bigger], check=True)
-        table = subprocess.run(["tesseract", bigger, "-", "tsv"], capture_output=True,
-                               check=True).stdout.decode()
-        for row in table.splitlines()[1:]:
-            cells = row.split("\t")
-            if len(cells) == 12 and cells[11].strip() == word:
-                left, top, width, height = (int(cell) // 2 for cell in cells[6:10])
-                return left + width // 2, top + height // 2
-        return None
-
-    def wait_for_word(self, word, directory, name):
-        deadline = time.monotonic() + self.WAIT
-        while time.monotonic() < deadline:
-            place = self.find_word(word, directory, name)
-            if place:
-                return place
-            time.sleep(0.5)
-        self.fail("no %r on the screen; see %s" % (word, name))
+    def stop(self):
+        # Thunar's own services (xfconfd) are in its process group.
+        os.killpg(self.thunar.pid, 15)
+        self.thunar.wait(timeout=accessible.WAIT)
 
     def test_send_to_offers_and_starts_show_on_map(self):
-        self.x("xdotool", "search", "--sync", "--class", "Thunar")
-        with tempfile.TemporaryDirectory() as directory:
-            # Thunar opens the picture's folder with the picture selected, the
-            # first icon of the view; the right-click goes to its icon.
-            self.wait_for_word("Places", directory, "window")
-            self.x("xdotool", "mousemove", "225", "150", "click", "3")
-            send_to = self.wait_for_word("Send", directory, "menu")
-            self.x("xdotool", "mousemove", str(send_to[0]), str(send_to[1]))
-            show = self.wait_for_word("Show", directory, "send-to")
-            self.x("xdotool", "mousemove", str(show[0]), str(show[1]))
-            time.sleep(0.5)  # the item lit up under the pointer
-            if SCREENSHOT:
-                self.x("import", "-window", "root", "-crop", "800x600+0+0", SCREENSHOT)
-            self.x("xdotool", "click", "1")
+        atspi = self.desktop.atspi
+        # The status bar names the selection once the folder is loaded.
+        name = os.path.basename(self.picture).decode()
+        self.desktop.wait_for_object("thunar", (atspi.ROLE_STATUS_BAR, lambda text: name in text))
+        window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--class",
+                                 "Thunar"], env=self.environment, capture_output=True,
+                                check=True, timeout=accessible.WAIT).stdout.split()[0]
+        # The keyboard's context menu key, for the selected picture.
+        subprocess.run(["xdotool", "windowfocus", "--sync", window, "key", "shift+F10"],
+                       env=self.environment, check=True, timeout=accessible.WAIT)
+        item = self.desktop.wait_for_object("thunar", (atspi.ROLE_MENU, "Send To"),
+                                            (atspi.ROLE_MENU_ITEM, LABEL))
+        if SCREENSHOT:
+            subprocess.run(["import", "-window", "root", SCREENSHOT], env=self.environment,
+                           check=True, timeout=accessible.WAIT)
+        self.desktop.activate(item)
         self.assert_map_opened()
 
 

@@ -15,6 +15,10 @@
 // - A file that also holds XMP GPS text: where the first Exif block has no
 //   usable position, ours reads the later Exif blocks (JPEG segments, TIFF
 //   pages), exiv2 the XMP.
+// - A file with more than one Exif block (two eXIf chunks, two Exif APP1
+//   segments): exiv2 merges them and may take the latitude of one block
+//   and the longitude of another; ours takes the position whole from the
+//   first block that holds one.
 // - References typed UNDEFINED: exiv2 presents their bytes as numbers
 //   ("83 0"), ours as the text up to the first NUL ("S").
 // And where only ours finds a position, there is nothing to compare:
@@ -53,9 +57,20 @@ bool IsBmff(const std::uint8_t* data, std::size_t size) {
     return size >= 8 && std::memcmp(data + 4, "ftyp", 4) == 0;
 }
 
-bool HasXmpGpsText(const std::uint8_t* data, std::size_t size) {
-    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+bool HasXmpGpsText(std::string_view bytes) {
     return bytes.find("GPSLatitude") != bytes.npos || bytes.find("GPSLongitude") != bytes.npos;
+}
+
+std::size_t CountOf(std::string_view bytes, std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t at = bytes.find(text); at != bytes.npos; at = bytes.find(text, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+bool HasSeveralExifBlocks(std::string_view bytes) {
+    return CountOf(bytes, "eXIf") + CountOf(bytes, std::string_view("Exif\0\0", 6)) > 1;
 }
 
 // exiv2's text of UNDEFINED bytes: numbers and spaces.
@@ -81,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     host::GpsMetadata exiv2;
-    if (IsBmff(data, size) || HasXmpGpsText(data, size) ||
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    if (IsBmff(data, size) || HasXmpGpsText(bytes) || HasSeveralExifBlocks(bytes) ||
         FAILED(host::ReadGpsWithExiv2(data, size, &exiv2)) || !exiv2.latitude.present ||
         !exiv2.longitude.present) {
         return 0;  // exiv2 finds none, or differs on purpose: ours is the answer
